@@ -18,7 +18,8 @@ int CloseUSBDrv();
 int ResetDevice(int read_side);
 int UsbWrite(const void* buffer, uint32_t count, uint32_t* transferred);
 int UsbRead(void* buffer, uint32_t count, uint32_t* transferred);
-// CloseUSBDrv, then InitDevice after 300 ms. Always 1, unless the close failed.
+// CloseUSBDrv, then InitDevice after 300 ms. Always 1: the caller learns from its next
+// transfer whether the pipes are open.
 int Connect_ReopenPIPE();
 
 // The two transfer events ("EVT_BULK_READ", "EVT_BULK_WRITE"): the main dialog creates them
