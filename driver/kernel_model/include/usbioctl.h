@@ -1,0 +1,32 @@
+// Internal control codes of the USB driver stack and the idle-notification record, with the
+// driver kit's names.
+#pragma once
+
+#include <wdm.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define FILE_DEVICE_USB FILE_DEVICE_UNKNOWN
+#define IOCTL_INTERNAL_USB_SUBMIT_URB \
+    CTL_CODE(FILE_DEVICE_USB, 0, METHOD_NEITHER, FILE_ANY_ACCESS)  // 0x220003
+#define IOCTL_INTERNAL_USB_RESET_PORT \
+    CTL_CODE(FILE_DEVICE_USB, 1, METHOD_NEITHER, FILE_ANY_ACCESS)  // 0x220007
+#define IOCTL_INTERNAL_USB_GET_PORT_STATUS \
+    CTL_CODE(FILE_DEVICE_USB, 4, METHOD_NEITHER, FILE_ANY_ACCESS)  // 0x220013
+#define IOCTL_INTERNAL_USB_SUBMIT_IDLE_NOTIFICATION \
+    CTL_CODE(FILE_DEVICE_USB, 9, METHOD_NEITHER, FILE_ANY_ACCESS)  // 0x220027
+
+#define USBD_PORT_ENABLED 0x00000001
+#define USBD_PORT_CONNECTED 0x00000002
+
+typedef VOID (*USB_IDLE_CALLBACK)(PVOID Context);
+typedef struct _USB_IDLE_CALLBACK_INFO {
+    USB_IDLE_CALLBACK IdleCallback;
+    PVOID IdleContext;
+} USB_IDLE_CALLBACK_INFO, *PUSB_IDLE_CALLBACK_INFO;
+
+#ifdef __cplusplus
+}
+#endif
