@@ -11,6 +11,10 @@
 
 #include "driver/ovpvrusb_ioctl.h"
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 // Pool tag "BulK": the bytes 42 75 6C 4B in memory.
 #define OV_POOL_TAG 0x4B6C7542u
 
@@ -171,3 +175,6 @@ NTSTATUS OvSubmitIdleRequest(POV_DEVICE_EXTENSION Extension);
 NTSTATUS OvWmiRegister(POV_DEVICE_EXTENSION Extension);
 VOID OvWmiDeregister(POV_DEVICE_EXTENSION Extension);
 
+#ifdef __cplusplus
+}
+#endif

@@ -60,7 +60,13 @@ typedef struct _GUID {
 typedef const GUID* LPCGUID;
 
 // Without <initguid.h> a GUID is only declared; one source includes it to define them.
+#undef DEFINE_GUID
+#ifdef INITGUID
+#define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
+    const GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
+#else
 #define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) extern const GUID name
+#endif
 
 typedef struct _LIST_ENTRY {
     struct _LIST_ENTRY* Flink;
@@ -121,15 +127,9 @@ VOID NTAPI RtlFreeUnicodeString(PUNICODE_STRING UnicodeString);
 #define InterlockedIncrement(Target) __atomic_add_fetch((Target), 1, __ATOMIC_SEQ_CST)
 #define InterlockedDecrement(Target) __atomic_sub_fetch((Target), 1, __ATOMIC_SEQ_CST)
 #define InterlockedExchange(Target, Value) __atomic_exchange_n((Target), (Value), __ATOMIC_SEQ_CST)
-#define InterlockedExchangePointer(Target, Value) \
-    ((PVOID)__atomic_exchange_n((PVOID*)(Target), (PVOID)(Value), __ATOMIC_SEQ_CST))
-#define InterlockedCompareExchange(Destination, Exchange, Comparand)                     \
-    __extension__({                                                                      \
-        LONG expected_ = (Comparand);                                                    \
-        __atomic_compare_exchange_n((Destination), &expected_, (Exchange), 0,            \
-                                    __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);                 \
-        expected_;                                                                       \
-    })
+FORCEINLINE PVOID InterlockedExchangePointer(PVOID volatile* Target, PVOID Value) {
+    return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
+}
 
 // ---- Spin locks ----
 VOID NTAPI KeInitializeSpinLock(PKSPIN_LOCK SpinLock);
@@ -308,10 +308,10 @@ typedef struct _IO_STACK_LOCATION {
             ULONG Key;
             LARGE_INTEGER ByteOffset;
         } Write;
-        struct {
+        struct {  // each member pointer-aligned, as in the 64-bit kernel
             ULONG OutputBufferLength;
-            ULONG InputBufferLength;
-            ULONG IoControlCode;
+            ULONG InputBufferLength __attribute__((aligned(8)));
+            ULONG IoControlCode __attribute__((aligned(8)));
             PVOID Type3InputBuffer;
         } DeviceIoControl;
         struct {
@@ -499,12 +499,12 @@ NTSTATUS NTAPI IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp);
 VOID NTAPI IoCompleteRequest(PIRP Irp, CCHAR PriorityBoost);
 PIRP NTAPI IoAllocateIrp(CCHAR StackSize, BOOLEAN ChargeQuota);
 VOID NTAPI IoFreeIrp(PIRP Irp);
-VOID NTAPI IoReuseIrp(PIRP Irp, NTSTATUS Iostatus);
 BOOLEAN NTAPI IoCancelIrp(PIRP Irp);
 VOID NTAPI IoAcquireCancelSpinLock(PKIRQL Irql);
 VOID NTAPI IoReleaseCancelSpinLock(KIRQL Irql);
-#define IoSetCancelRoutine(Irp, NewCancelRoutine) \
-    ((PDRIVER_CANCEL)InterlockedExchangePointer(&(Irp)->CancelRoutine, (NewCancelRoutine)))
+FORCEINLINE PDRIVER_CANCEL IoSetCancelRoutine(PIRP Irp, PDRIVER_CANCEL NewCancelRoutine) {
+    return __atomic_exchange_n(&Irp->CancelRoutine, NewCancelRoutine, __ATOMIC_SEQ_CST);
+}
 PIRP NTAPI IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObject,
                                          PVOID InputBuffer, ULONG InputBufferLength,
                                          PVOID OutputBuffer, ULONG OutputBufferLength,
