@@ -542,7 +542,11 @@ NTSTATUS SimulatedUsbBus::Transfer(PIRP irp, PURB urb) {
         return Complete(irp, at_once);
     }
     if (hold) return Pend(irp);
-    return CarryTransfer(irp, urb);
+    // The host controller completes transfers later: the request is pending to the caller
+    // even when the transfer is over before IoCallDriver returns.
+    IoMarkIrpPending(irp);
+    CarryTransfer(irp, urb);
+    return STATUS_PENDING;
 }
 
 NTSTATUS SimulatedUsbBus::CarryTransfer(PIRP irp, PURB urb) {
