@@ -1,0 +1,150 @@
+// Selective suspend: the idle timer, the idle request and its callback, cancellation by a new
+// handle, and the registry switch.
+#include <gmock/gmock.h>
+
+#include "driver/tests/driver_fixture.h"
+
+namespace {
+
+class SelectiveSuspendTest : public DriverTest {
+protected:
+    void SetUp() override {
+        DriverTest::SetUp();
+        EnableSelectiveSuspend();
+        PlugIn();
+    }
+};
+
+TEST_F(SelectiveSuspendTest, TheTimerRunsFromStartAndFiresAfterFiveSeconds) {
+    EXPECT_EQ(Extension()->SelectiveSuspendEnable, 1);
+    EXPECT_EQ(Extension()->SelectiveSuspendRegistered, 1);
+    EXPECT_TRUE(kernel_model::TimerIsSet(&Extension()->IdleTimer));
+    kernel_model::AdvanceClockMs(4999);
+    EXPECT_EQ(bus_->IdleRequestsSeen(), 0u);
+    kernel_model::AdvanceClockMs(1);
+    EXPECT_EQ(bus_->IdleRequestsSeen(), 1u);
+    EXPECT_TRUE(bus_->IdleRequestPending());
+    // The timer stops while the request is pending.
+    EXPECT_FALSE(kernel_model::TimerIsSet(&Extension()->IdleTimer));
+    EXPECT_EQ(KeReadStateEvent(&Extension()->NoIdleRequestPendingEvent), 0);
+}
+
+TEST_F(SelectiveSuspendTest, TheCallbackSuspendsAndANewHandleWakesTheDevice) {
+    kernel_model::AdvanceClockMs(5000);
+    ASSERT_TRUE(bus_->IdleRequestPending());
+    bus_->InvokeIdleCallback();
+    EXPECT_EQ(bus_->DevicePower(), Extension()->IdleDevicePower);
+    EXPECT_EQ(Extension()->DevicePower, PowerDeviceD2);
+    EXPECT_EQ(kernel_model::ReportedDevicePower(host_->Fdo()), PowerDeviceD2);
+
+    std::unique_ptr<kernel_model::FileHandle> in = Open(u"\\PIPE01");
+    ASSERT_TRUE(in);
+    EXPECT_FALSE(bus_->IdleRequestPending());
+    EXPECT_EQ(Extension()->DevicePower, PowerDeviceD0);
+    EXPECT_EQ(bus_->DevicePower(), PowerDeviceD0);
+    EXPECT_EQ(KeReadStateEvent(&Extension()->NoIdleRequestPendingEvent), 1);
+    EXPECT_TRUE(kernel_model::TimerIsSet(&Extension()->IdleTimer));
+
+    std::vector<uint8_t> buffer(512);
+    ULONG done = 0;
+    EXPECT_EQ(host_->Transfer(*in, true, buffer.data(), 512, &done), STATUS_SUCCESS);
+    EXPECT_EQ(done, 512u);
+    EXPECT_EQ(host_->Close(*in), STATUS_SUCCESS);
+}
+
+TEST_F(SelectiveSuspendTest, ADeviceWithAHandleOpenIsNeverSuspended) {
+    std::unique_ptr<kernel_model::FileHandle> device = Open(u"");
+    kernel_model::AdvanceClockMs(60000);
+    EXPECT_EQ(bus_->IdleRequestsSeen(), 0u);
+    EXPECT_TRUE(kernel_model::TimerIsSet(&Extension()->IdleTimer));
+    EXPECT_EQ(host_->Close(*device), STATUS_SUCCESS);
+    kernel_model::AdvanceClockMs(5000);
+    EXPECT_EQ(bus_->IdleRequestsSeen(), 1u);
+}
+
+TEST_F(SelectiveSuspendTest, ARejectedIdleRequestLeavesTheDeviceInD0WithTheTimerRunning) {
+    bus_->RejectIdleRequests(STATUS_NOT_SUPPORTED);
+    kernel_model::AdvanceClockMs(5000);
+    EXPECT_EQ(bus_->IdleRequestsSeen(), 1u);
+    EXPECT_EQ(Extension()->DevicePower, PowerDeviceD0);
+    EXPECT_EQ(bus_->DevicePowerSeen().size(), 0u);
+    EXPECT_TRUE(kernel_model::TimerIsSet(&Extension()->IdleTimer));
+    EXPECT_EQ(KeReadStateEvent(&Extension()->NoIdleRequestPendingEvent), 1);
+    kernel_model::AdvanceClockMs(5000);
+    EXPECT_EQ(bus_->IdleRequestsSeen(), 2u);
+}
+
+TEST_F(SelectiveSuspendTest, TheUsbStackCompletingTheIdleRequestWakesTheDevice) {
+    kernel_model::AdvanceClockMs(5000);
+    bus_->InvokeIdleCallback();
+    ASSERT_EQ(Extension()->DevicePower, PowerDeviceD2);
+    bus_->CompleteIdleRequest(STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(Extension()->DevicePower, PowerDeviceD0);
+    EXPECT_EQ(Extension()->PendingIdleIrp, nullptr);
+    EXPECT_EQ(Extension()->IdleCallbackInfo, nullptr);
+    EXPECT_TRUE(kernel_model::TimerIsSet(&Extension()->IdleTimer));
+}
+
+TEST_F(SelectiveSuspendTest, ASecondIdleRequestIsRefusedWhileOneIsPending) {
+    kernel_model::AdvanceClockMs(5000);
+    ASSERT_TRUE(bus_->IdleRequestPending());
+    EXPECT_EQ(OvSubmitIdleRequest(Extension()), STATUS_DEVICE_BUSY);
+    bus_->InvokeIdleCallback();
+    EXPECT_EQ(OvSubmitIdleRequest(Extension()), STATUS_POWER_STATE_INVALID);
+}
+
+TEST_F(SelectiveSuspendTest, RemoveWhileSuspendedCancelsTheIdleRequestAndStopsTheTimer) {
+    kernel_model::AdvanceClockMs(5000);
+    bus_->InvokeIdleCallback();
+    EXPECT_EQ(host_->Pnp(IRP_MN_QUERY_REMOVE_DEVICE), STATUS_SUCCESS);
+    EXPECT_FALSE(bus_->IdleRequestPending());
+    EXPECT_EQ(host_->Pnp(IRP_MN_REMOVE_DEVICE), STATUS_SUCCESS);
+    EXPECT_EQ(kernel_model::TimersSet(), 0u);
+}
+
+TEST_F(SelectiveSuspendTest, StopEndsTheIdleMachinery) {
+    ASSERT_EQ(host_->Pnp(IRP_MN_QUERY_STOP_DEVICE), STATUS_SUCCESS);
+    ASSERT_EQ(host_->Pnp(IRP_MN_STOP_DEVICE), STATUS_SUCCESS);
+    EXPECT_EQ(Extension()->SelectiveSuspendRegistered, 0);
+    EXPECT_EQ(kernel_model::TimersSet(), 0u);
+    kernel_model::AdvanceClockMs(60000);
+    EXPECT_EQ(bus_->IdleRequestsSeen(), 0u);
+    ASSERT_EQ(host_->Pnp(IRP_MN_START_DEVICE), STATUS_SUCCESS);
+    EXPECT_TRUE(kernel_model::TimerIsSet(&Extension()->IdleTimer));
+}
+
+TEST_F(DriverTest, WithoutTheRegistryValueNoTimerRunsAndNothingWaits) {
+    PlugIn();
+    EXPECT_EQ(Extension()->SelectiveSuspendEnable, 0);
+    EXPECT_EQ(Extension()->SelectiveSuspendRegistered, 0);
+    EXPECT_EQ(kernel_model::TimersSet(), 0u);
+    kernel_model::AdvanceClockMs(60000);
+    EXPECT_EQ(bus_->IdleRequestsSeen(), 0u);
+    EXPECT_EQ(kernel_model::WorkItemsRun(), 0u);
+    // The events were never set up; a request that waited on them would hang.
+    std::unique_ptr<kernel_model::FileHandle> in = Open(u"\\PIPE01");
+    std::vector<uint8_t> buffer(8);
+    ULONG done = 0;
+    EXPECT_EQ(host_->Transfer(*in, true, buffer.data(), 8, &done), STATUS_SUCCESS);
+    EXPECT_EQ(host_->Close(*in), STATUS_SUCCESS);
+}
+
+TEST_F(DriverTest, ARegistryValueOfZeroLeavesSelectiveSuspendOff) {
+    kernel_model::SetRegistryDword(
+        u"\\REGISTRY\\Machine\\System\\CurrentControlSet\\SERVICES\\OvPvrUSB\\Parameters",
+        u"BulkUsbEnable", 0);
+    PlugIn();
+    EXPECT_EQ(Extension()->SelectiveSuspendRegistered, 0);
+    EXPECT_EQ(kernel_model::TimersSet(), 0u);
+}
+
+TEST_F(DriverTest, SelectiveSuspendIsOnlyForWindowsXpOrLater) {
+    EnableSelectiveSuspend();
+    kernel_model::SetWdmVersion(1, 0x10);
+    PlugIn();
+    EXPECT_EQ(Extension()->WdmVersion, OvWin2000);
+    EXPECT_EQ(Extension()->SelectiveSuspendEnable, 0);
+    EXPECT_EQ(kernel_model::TimersSet(), 0u);
+}
+
+}  // namespace
