@@ -25,6 +25,8 @@ public:
     bool WaitForCompletion(uint32_t milliseconds) const;
     NTSTATUS Status() const { return irp_->IoStatus.Status; }
     ULONG_PTR Information() const { return irp_->IoStatus.Information; }
+    // As the I/O manager does for CancelIo: the driver or the bus below finishes it.
+    void Cancel() { IoCancelIrp(irp_); }
 
 private:
     PIRP irp_;
