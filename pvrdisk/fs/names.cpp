@@ -42,6 +42,16 @@ constexpr std::array<uint16_t, 256> MakeNameCodes() {
 }
 constexpr std::array<uint16_t, 256> kNameCodes = MakeNameCodes();
 
+// Disk byte -> the first PC byte whose code names it, 0 for none: the reverse look-up, done
+// once.
+constexpr std::array<uint8_t, 256> MakeReverseCodes() {
+    std::array<uint8_t, 256> reverse{};
+    for (int pc = 255; pc >= 0; --pc)
+        if (kNameCodes[pc] >= 0x180) reverse[kNameCodes[pc] - 0x180] = static_cast<uint8_t>(pc);
+    return reverse;
+}
+constexpr std::array<uint8_t, 256> kPcByteOfDiskByte = MakeReverseCodes();
+
 bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
@@ -71,16 +81,10 @@ void pcfm_convert_name(const uint8_t* disk_name, char* pc_name) {
     for (int i = 0; i < 32 && disk_name[i] != 0; ++i) {
         const uint8_t byte = disk_name[i];
         uint8_t out = byte;
-        if (byte == 0x01 || byte == 0x02 || byte >= 0x80) {
-            // A byte the table has no row for is kept as it is rather than leaving the
-            // caller's byte from an earlier entry in its place.
-            for (int pc = 0; pc < 256; ++pc) {
-                if (kNameCodes[pc] == byte + 0x180) {
-                    out = static_cast<uint8_t>(pc);
-                    break;
-                }
-            }
-        }
+        // A byte the table has no row for is kept as it is rather than leaving the caller's
+        // byte from an earlier entry in its place.
+        if ((byte == 0x01 || byte == 0x02 || byte >= 0x80) && kPcByteOfDiskByte[byte] != 0)
+            out = kPcByteOfDiskByte[byte];
         pc_name[i] = static_cast<char>(out);
     }
 }
