@@ -1,0 +1,148 @@
+#include "transfer/name_helpers.h"
+
+#include <sys/statfs.h>
+
+#include <cctype>
+#include <string_view>
+
+#include "platform/text.h"
+
+namespace {
+
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+// Linux's magic numbers of the file systems it reports through statfs.
+struct FileSystemMagic {
+    long magic;
+    const char* name;
+};
+constexpr FileSystemMagic kFileSystems[] = {
+    {0x4d44, "vfat"},         {0x2011BAB0, "exfat"},   {0xEF53, "ext4"},
+    {0x9123683E, "btrfs"},    {0x58465342, "xfs"},     {0x5346544e, "ntfs"},
+    {0x7366746e, "ntfs3"},    {0x01021994, "tmpfs"},   {0x65735546, "fuseblk"},
+    {0x794c7630, "overlay"},  {0x6969, "nfs"},         {0xFF534D42, "cifs"},
+    {0x2FC12FC1, "zfs"},      {0xF2F52010, "f2fs"},    {0x3153464a, "jfs"},
+    {0x52654973, "reiserfs"}, {0x858458f6, "ramfs"},   {0x9fa0, "proc"},
+};
+
+}  // namespace
+
+bool MakePcFileName(std::string& name) {
+    const std::string before = name;
+    // "|" becomes the broken bar, as the PC's code page shows the byte 0xA6.
+    static constexpr std::string_view kReplacements[][2] = {
+        {"/", "-"}, {"\"", "'"}, {"\\", " "}, {"*", ","}, {"?", ","},
+        {":", ";"}, {"<", "("},  {">", ")"},  {"|", "\xC2\xA6"},
+    };
+    for (const auto& r : kReplacements) ReplaceAll(name, r[0], r[1]);
+    return name == before;
+}
+
+bool MakeBoxFileName(std::string& name) {
+    const std::string before = name;
+    const size_t dot = name.rfind('.');
+    std::string extension;
+    if (dot != std::string::npos) {
+        // At most 3 characters after the last dot count as the extension.
+        extension = name.substr(dot + 1);
+        while (platform::CharacterCount(extension) > 3) {
+            size_t cut = extension.size() - 1;
+            while (cut > 0 && (static_cast<unsigned char>(extension[cut]) & 0xC0) == 0x80) --cut;
+            extension.resize(cut);
+        }
+    }
+    const size_t name_chars = platform::CharacterCount(name);
+    const size_t ext_chars = platform::CharacterCount(extension);
+    if (name_chars - ext_chars > 32) {
+        size_t end = 0;
+        for (size_t chars = 0; chars < 32; ++chars) {
+            ++end;
+            while (end < name.size() && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) ++end;
+        }
+        name = name.substr(0, end) + "." + extension;
+    }
+    static constexpr std::string_view kReplacements[][2] = {
+        {"\"", "'"}, {"\\", " "}, {"*", ","}, {"?", ","},
+        {":", ";"},  {"<", "("},  {">", ")"}, {"|", " "},
+    };
+    for (const auto& r : kReplacements) ReplaceAll(name, r[0], r[1]);
+    size_t dots = 0;
+    for (char c : name) dots += c == '.';
+    for (size_t i = 0; i < name.size() && dots > 1; ++i) {
+        if (name[i] == '.') {
+            name[i] = ' ';
+            --dots;
+        }
+    }
+    return name == before;
+}
+
+std::string MakeAsciiName(const std::string& text) {
+    // The Windows-1252 letters of the table, as UTF-8, in the order they are applied.
+    static constexpr std::string_view kReplacements[][2] = {
+        {"ä", "ae"}, {"ö", "oe"}, {"ü", "ue"}, {"Ä", "Ae"}, {"Ö", "Oe"}, {"Ü", "Ue"},
+        {"ê", "e"},  {"è", "e"},  {"é", "e"},  {"Ê", "E"},  {"È", "E"},  {"É", "E"},
+        {"ã", "a"},  {"â", "a"},  {"à", "a"},  {"á", "a"},  {"Ã", "A"},  {"Â", "A"},
+        {"À", "A"},  {"Á", "A"},  {"î", "i"},  {"í", "i"},  {"ì", "i"},  {"Î", "I"},
+        {"Í", "I"},  {"Ì", "I"},  {"õ", "o"},  {"ô", "o"},  {"ò", "o"},  {"ó", "o"},
+        {"Õ", "O"},  {"Ô", "O"},  {"Ó", "O"},  {"Ò", "O"},  {"Ø", "O"},  {"Å", "A"},
+        {"æ", "ae"}, {"ø", "o"},  {"Æ", "Ae"}, {"ñ", "n"},  {"ç", "c"},  {"Ç", "C"},
+        {"ß", "ss"}, {".", " "},  {"~", " "},  {"`", "'"},  {"´", "'"},
+    };
+    std::string name = text;
+    for (const auto& r : kReplacements) ReplaceAll(name, r[0], r[1]);
+    // Every character still outside printable ASCII becomes one blank.
+    std::string ascii;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte < 0x80) {
+            ascii.push_back(byte >= 0x20 ? name[i] : ' ');
+            continue;
+        }
+        ascii.push_back(' ');
+        while (i + 1 < name.size() && (static_cast<unsigned char>(name[i + 1]) & 0xC0) == 0x80) ++i;
+    }
+    const size_t first = ascii.find_first_not_of(" \t\r\n\v\f");
+    if (first == std::string::npos) return "";
+    const size_t last = ascii.find_last_not_of(" \t\r\n\v\f");
+    return ascii.substr(first, last - first + 1);
+}
+
+std::string GetFileSystemName(const std::string& path) {
+    struct statfs info{};
+    if (statfs(path.c_str(), &info) != 0) return "";
+    for (const FileSystemMagic& fs : kFileSystems)
+        if (static_cast<unsigned long>(info.f_type) == static_cast<unsigned long>(fs.magic))
+            return fs.name;
+    return "";
+}
+
+bool MustSplitLargeFiles(const std::string& path) {
+    const std::string name = GetFileSystemName(path);
+    return name == "vfat" || name == "msdos";
+}
+
+std::string CollapseBackslashes(std::string path) {
+    ReplaceAll(path, "\\\\", "\\");
+    return path;
+}
+
+std::string RelativeFolder(const std::string& entry_folder, size_t source_base_length) {
+    std::string relative =
+        entry_folder.size() > source_base_length ? entry_folder.substr(source_base_length) : "";
+    if (relative == "\\" || relative == "/") relative.clear();
+    return relative;
+}
+
+std::string JoinTargetFolder(const std::string& target_folder, std::string relative,
+                             char separator) {
+    for (char& c : relative)
+        if (c == '\\' || c == '/') c = separator;
+    const std::string one(1, separator);
+    std::string folder = target_folder + one + relative + one;
+    for (int pass = 0; pass < 2; ++pass) ReplaceAll(folder, one + one, one);
+    return folder;
+}

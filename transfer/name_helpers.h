@@ -1,0 +1,36 @@
+// Names and paths made fit for the other side of a transfer.
+#pragma once
+
+#include <string>
+
+// Replaces the characters a PC file system refuses, one for one: / " \ * ? : < > | become
+// - ' blank , , ; ( ) ¦. True when nothing had to change.
+bool MakePcFileName(std::string& name);
+
+// Makes a name the receiver's file system takes: at most 32 characters before an extension
+// of up to 3, no " \ * ? : < > |, and only the last dot kept. True when nothing had to change.
+bool MakeBoxFileName(std::string& name);
+
+// A name or path reduced to plain ASCII for the receiver's disk: umlauts spelt out (ä → ae),
+// accented letters without their accents, dots and tildes as blanks, every other character
+// outside ASCII a blank, and no white space at either end.
+std::string MakeAsciiName(const std::string& text);
+
+// The file-system name of the PC volume that holds `path` ("ext4", "vfat", "ntfs3", ...);
+// empty when unknown.
+std::string GetFileSystemName(const std::string& path);
+
+// Whether a copy to the volume holding `path` must be split into parts below 4 GiB: true for
+// the FAT file systems, which cannot hold a file of 4 GiB.
+bool MustSplitLargeFiles(const std::string& path);
+
+// Receiver paths: every "\\" replaced by "\", once.
+std::string CollapseBackslashes(std::string path);
+// The folder of an entry relative to the source base: its first `source_base_length`
+// characters removed; a lone separator counts as empty.
+std::string RelativeFolder(const std::string& entry_folder, size_t source_base_length);
+// target folder + separator + relative folder + separator, the relative folder's separators
+// ("\" of the receiver, "/" of the PC) turned into `separator`, and doubled separators
+// collapsed twice over: "D:\" and "\" give "D:\", "D:" and "\Movies" give "D:\Movies\".
+std::string JoinTargetFolder(const std::string& target_folder, std::string relative,
+                             char separator);
