@@ -111,7 +111,16 @@ std::string MakeAsciiName(const std::string& text) {
     return ascii.substr(first, last - first + 1);
 }
 
+namespace {
+FileSystemNameProvider g_file_system_name_provider = nullptr;
+}
+
+void SetFileSystemNameProvider(FileSystemNameProvider provider) {
+    g_file_system_name_provider = provider;
+}
+
 std::string GetFileSystemName(const std::string& path) {
+    if (g_file_system_name_provider != nullptr) return g_file_system_name_provider(path);
     struct statfs info{};
     if (statfs(path.c_str(), &info) != 0) return "";
     for (const FileSystemMagic& fs : kFileSystems)
@@ -123,6 +132,11 @@ std::string GetFileSystemName(const std::string& path) {
 bool MustSplitLargeFiles(const std::string& path) {
     const std::string name = GetFileSystemName(path);
     return name == "vfat" || name == "msdos";
+}
+
+std::string CollapseSlashes(std::string path) {
+    for (size_t at = path.find("//"); at != std::string::npos; at = path.find("//", at)) path.erase(at, 1);
+    return path;
 }
 
 std::string CollapseBackslashes(std::string path) {

@@ -20,10 +20,16 @@ std::string MakeAsciiName(const std::string& text);
 // empty when unknown.
 std::string GetFileSystemName(const std::string& path);
 
+// Tests stand in for the operating system's answer; null restores it.
+using FileSystemNameProvider = std::string (*)(const std::string& path);
+void SetFileSystemNameProvider(FileSystemNameProvider provider);
+
 // Whether a copy to the volume holding `path` must be split into parts below 4 GiB: true for
 // the FAT file systems, which cannot hold a file of 4 GiB.
 bool MustSplitLargeFiles(const std::string& path);
 
+// PC paths: every "//" replaced by "/".
+std::string CollapseSlashes(std::string path);
 // Receiver paths: every "\\" replaced by "\", once.
 std::string CollapseBackslashes(std::string path);
 // The folder of an entry relative to the source base: its first `source_base_length`

@@ -1,0 +1,25 @@
+// The subcommands of tessel, each over an opened disk. Each returns the exit status: 0 done,
+// 1 failed (after a message that names the path and the reason).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/terminal_progress.h"
+
+struct CopyOptions {
+    OverwritePolicy policy = OverwritePolicy::kAsk;
+};
+
+int ListFolder(const std::string& folder, const std::string& filter);
+int GetFiles(const std::vector<std::string>& sources, const std::string& pc_folder,
+             const CopyOptions& options);
+int PutFiles(const std::vector<std::string>& sources, const std::string& receiver_folder,
+             const CopyOptions& options);
+int MoveEntries(const std::vector<std::string>& sources, const std::string& receiver_folder);
+int RenameEntry(const std::string& path, const std::string& new_name);
+int EpgRename(const std::vector<std::string>& paths);
+int RemoveEntries(const std::vector<std::string>& paths);
+int MakeFolder(const std::string& path);
+int RemoveFolder(const std::string& path);
+int ShowFreeSpace();

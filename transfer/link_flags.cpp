@@ -1,0 +1,4 @@
+#include "transfer/progress.h"
+
+bool UsbFailure = false;
+bool DeviceConnected = false;

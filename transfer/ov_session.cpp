@@ -1,0 +1,18 @@
+#include "transfer/box_function_mgr.h"
+#include "transfer/function_mgr.h"
+#include "transfer/win_function_mgr.h"
+
+COvSession& COvSession::Get() {
+    static COvSession session;  // destroyed at process exit
+    return session;
+}
+
+void COvSession::SetUp() {
+    if (managers_[0] == nullptr) managers_[0] = new CWinFunctionMgr;
+    if (managers_[1] == nullptr) managers_[1] = new CBoxFunctionMgr;
+}
+
+COvSession::~COvSession() {
+    delete managers_[0];
+    delete managers_[1];
+}

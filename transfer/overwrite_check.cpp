@@ -1,0 +1,93 @@
+#include "transfer/overwrite_check.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "app/log.h"
+#include "app/settings.h"
+#include "app/string_table.h"
+
+std::string DescribeFile(const CDirEntry& entry) {
+    const std::time_t when = static_cast<std::time_t>(entry.time);
+    std::tm local{};
+    char stamp[64] = "";
+    if (localtime_r(&when, &local) != nullptr) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M", &local);
+    return entry.name + " (" + stamp + ") " + FormatSize(entry.size);
+}
+
+bool CheckOverwriteFiles(CFunctionMgr& manager, CDirList* files, const std::string& source_base,
+                         const std::string& target_folder, OverwriteQuestion ask, void* context) {
+    LogScope scope("COV_USBDlg::CheckOverwriteFiles", 2);
+    CDirList sources, targets;
+    if (!manager.CheckDestFiles(files, &sources, &targets, source_base, target_folder)) return true;
+    bool yes_to_all = false, no_to_all = false;
+    const bool keep_equal = settings::KeepEqualFiles();
+    size_t i = 0;
+    while (i < targets.GetSize()) {
+        const CDirEntry& target = targets[i];
+        const CDirEntry& source = sources[i];
+        const std::string existing_text = DescribeFile(target);
+        const std::string new_text = DescribeFile(source);
+        const int64_t apart = target.time - source.time;
+        if (keep_equal && target.size == source.size && apart >= -1 && apart <= 1) {
+            manager.equal_kept.Add(source);
+            LogLine("Exactly the same file already exists: ", 2);
+            LogLine("   Exist: " + existing_text, 2);
+            LogLine("   New: " + new_text, 2);
+            ++i;
+            continue;
+        }
+        OverwriteAnswer answer = OverwriteAnswer::kNo;
+        if (no_to_all) {
+            answer = OverwriteAnswer::kNo;
+        } else if (yes_to_all) {
+            answer = OverwriteAnswer::kYes;
+        } else {
+            // The texts may be long; the buffer holds any two names the file systems allow.
+            std::string question(existing_text.size() + new_text.size() + 512, '\0');
+            const int n = std::snprintf(question.data(), question.size(), LoadResString(116).c_str(),
+                                        existing_text.c_str(), new_text.c_str());
+            question.resize(n > 0 ? static_cast<size_t>(n) : 0);
+            answer = ask(question, context);
+            if (answer == OverwriteAnswer::kYesToAll) yes_to_all = true;
+            if (answer == OverwriteAnswer::kNoToAll) no_to_all = true;
+        }
+        if (answer == OverwriteAnswer::kYes || answer == OverwriteAnswer::kYesToAll) {
+            LogLine("User confirmed overwriting existing file: " + existing_text, 2);
+            LogLine("   with new file: " + new_text, 2);
+            manager.overwritten.Add(source);
+            sources.RemoveAt(i);
+            targets.RemoveAt(i);
+            continue;
+        }
+        if (answer == OverwriteAnswer::kNo || answer == OverwriteAnswer::kNoToAll)
+            manager.skipped_by_user.Add(source);
+        ++i;
+    }
+    for (const CDirEntry& kept : sources)
+        for (size_t k = files->GetSize(); k-- > 0;)
+            if ((*files)[k].fullPath == kept.fullPath) files->RemoveAt(k);
+    return !files->IsEmpty();
+}
+
+TransferCounts CountTransfer(const CFunctionMgr& manager) {
+    TransferCounts counts;
+    counts.overwritten = manager.overwritten.GetSize();
+    counts.resumed = manager.resumed.GetSize();
+    counts.equal_kept = manager.equal_kept.GetSize();
+    counts.skipped = manager.skipped_by_user.GetSize();
+    const size_t copied = manager.copied.GetSize();
+    // Overwritten files that were not copied (a stopped transfer) do not make the count negative.
+    counts.copied_new = copied > counts.resumed + counts.overwritten
+                            ? copied - counts.resumed - counts.overwritten
+                            : 0;
+    return counts;
+}
+
+std::string SummaryText(const TransferCounts& counts) {
+    char text[512];
+    std::snprintf(text, sizeof text, LoadResString(125).c_str(), static_cast<int>(counts.copied_new),
+                  static_cast<int>(counts.overwritten), static_cast<int>(counts.resumed),
+                  static_cast<int>(counts.equal_kept), static_cast<int>(counts.skipped));
+    return text;
+}
