@@ -1,0 +1,34 @@
+// A receiver disk image in a temporary folder, served by the emulated receiver through the
+// real link and transport and mounted by the file system; at the end the disk is checked.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "emulator/emulated_receiver.h"
+#include "tests/support/temp_folder.h"
+
+class ReceiverFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Makes the image (before Connect); `prepare` may fill it through the sparse image device.
+    void MakeImage(uint64_t bytes = 1ull << 30, uint32_t cluster = 65536);
+    void Connect();
+    // Unmounts and checks the image directly: every test that wrote ends clean.
+    void ExpectDiskClean();
+    // Mounts the image through the link again after the receiver was pulled out.
+    void Reconnect();
+
+    std::string Pc(const std::string& name) const { return folder_.File(name); }
+
+    TempFolder folder_;
+    std::string image_;
+    std::unique_ptr<emulator::EmulatedReceiver> receiver_;
+};
+
+// Random bytes of a given length, the same for the same seed.
+std::string RandomBytes(size_t length, uint32_t seed);
