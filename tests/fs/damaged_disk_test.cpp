@@ -14,7 +14,7 @@ std::string Le32(uint32_t value) {
 }
 
 class DamagedDiskTest : public DiskTest {
-protected:
+  protected:
     // Root: "a" (3 clusters: 1, 2, 3), "b" (cluster 4), folder "D" (cluster 5) with "c" (6).
     void SetUp() override {
         DiskTest::SetUp();
@@ -27,7 +27,8 @@ protected:
         ExpectClean();
         ExpectDamage();
     }
-    void SetEntryField(uint32_t directory, uint32_t index, uint32_t offset, const std::string& bytes) {
+    void SetEntryField(uint32_t directory, uint32_t index, uint32_t offset,
+                       const std::string& bytes) {
         PutImageBytes(EntryOffset(directory, index) + offset, bytes);
     }
     // Every write stays inside the table, the root cluster and the data clusters written.
@@ -35,7 +36,8 @@ protected:
         for (const BlockWrite& write : RecordingDriver::writes) {
             EXPECT_GE(write.first_sector, kFatStart);
             EXPECT_LE(write.first_sector + write.sectors, last_sector);
-            EXPECT_FALSE(write.first_sector < kDataStart && write.first_sector + write.sectors > kDataStart)
+            EXPECT_FALSE(write.first_sector < kDataStart &&
+                         write.first_sector + write.sectors > kDataStart)
                 << "a table write ran into the data area";
         }
     }

@@ -9,7 +9,7 @@ namespace {
 using Names = std::vector<std::string>;
 
 class DirectoriesTest : public DiskTest {
-protected:
+  protected:
     void SetUp() override {
         DiskTest::SetUp();
         ASSERT_EQ(MakeAndMount(), 0);
@@ -34,7 +34,9 @@ TEST(NameConversion, DiskBytesToPcBytes) {
     const uint8_t disk[32] = {0xF6, 0xD9, 0xA4, 0xFC, 0xFE, 'a', 0x01, 0xA0, 0x80};
     pcfm_convert_name(disk, name);
     // 0x01, 0xA0 and 0x80 have no row and are kept.
-    EXPECT_STREQ(name, "\xA9\xE9\xAA\xC3\xB0" "a\x01\xA0\x80");
+    EXPECT_STREQ(name,
+                 "\xA9\xE9\xAA\xC3\xB0"
+                 "a\x01\xA0\x80");
     std::memset(name, 'z', sizeof name);
     const uint8_t shorter[32] = {'b'};
     pcfm_convert_name(shorter, name);
@@ -65,8 +67,14 @@ TEST(ComponentParsing, NamesExtensionsAndDots) {
         const char* cursor = c.text;
         EXPECT_EQ(pcfm_parse_component(cursor, &component), c.result) << c.text;
         if (c.result < 0) continue;
-        EXPECT_EQ(std::string(reinterpret_cast<char*>(component.name), strnlen(reinterpret_cast<char*>(component.name), 32)), c.name) << c.text;
-        EXPECT_EQ(std::string(reinterpret_cast<char*>(component.extension), strnlen(reinterpret_cast<char*>(component.extension), 3)), c.extension) << c.text;
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(component.name),
+                              strnlen(reinterpret_cast<char*>(component.name), 32)),
+                  c.name)
+            << c.text;
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(component.extension),
+                              strnlen(reinterpret_cast<char*>(component.extension), 3)),
+                  c.extension)
+            << c.text;
     }
 }
 
@@ -158,7 +166,7 @@ TEST_F(DirectoriesTest, RmdirRules) {
     ASSERT_EQ(WriteFile("C:\\D\\x", "x"), "");
     EXPECT_EQ(pcfm_rmdir("C:\\D"), -1);
     EXPECT_EQ(Errno(), EDIRNOTEMPTY);
-    ASSERT_EQ(pcfm_remove("C:\\D\\x"), 0);  // only a deleted entry is left
+    ASSERT_EQ(pcfm_remove("C:\\D\\x"), 0);   // only a deleted entry is left
     EXPECT_EQ(pcfm_rmdir("C:\\D\\.."), -1);  // ".." is the directory itself
     EXPECT_EQ(Errno(), EBADNAME);
     EXPECT_EQ(pcfm_rmdir("C:\\"), -1);

@@ -30,7 +30,8 @@ int RecordingRead(uint32_t first_sector, pcfm_blkreq* request) {
 
 int RecordingWrite(uint32_t first_sector, pcfm_blkreq* request) {
     const uint32_t count = RequestSectors(request);
-    if (RecordingDriver::fail_write_from != 0 && first_sector + count > RecordingDriver::fail_write_from)
+    if (RecordingDriver::fail_write_from != 0 &&
+        first_sector + count > RecordingDriver::fail_write_from)
         return 1;
     RecordingDriver::writes.push_back({first_sector, count});
     return image_block_driver.write(first_sector, request);
@@ -53,7 +54,9 @@ int CheckerRead(uint32_t first, pcfm_blkreq* request) {
     return 0;
 }
 
-int CheckerRefusesWrites(uint32_t, pcfm_blkreq*) { return 1; }
+int CheckerRefusesWrites(uint32_t, pcfm_blkreq*) {
+    return 1;
+}
 
 }  // namespace
 
@@ -153,7 +156,8 @@ std::vector<std::string> DiskTest::List(const std::string& folder) {
 std::string DiskTest::ImageBytes(uint64_t offset, size_t size) const {
     std::string bytes(size, '\0');
     const int fd = open(image_.c_str(), O_RDONLY);
-    EXPECT_EQ(pread(fd, bytes.data(), size, static_cast<off_t>(offset)), static_cast<ssize_t>(size));
+    EXPECT_EQ(pread(fd, bytes.data(), size, static_cast<off_t>(offset)),
+              static_cast<ssize_t>(size));
     close(fd);
     return bytes;
 }
@@ -167,7 +171,8 @@ void DiskTest::PutImageBytes(uint64_t offset, const std::string& bytes) const {
 
 uint16_t DiskTest::TableEntry(uint32_t cluster) const {
     const std::string bytes = ImageBytes(kFatStart * 512ull + 2ull * cluster, 2);
-    return static_cast<uint16_t>(static_cast<uint8_t>(bytes[0]) | static_cast<uint8_t>(bytes[1]) << 8);
+    return static_cast<uint16_t>(static_cast<uint8_t>(bytes[0]) | static_cast<uint8_t>(bytes[1])
+                                                                      << 8);
 }
 
 void DiskTest::SetTableEntry(uint32_t cluster, uint16_t value) const {
@@ -180,8 +185,11 @@ CheckReport DiskTest::Check() const {
     const uint64_t sectors = static_cast<uint64_t>(lseek(fd, 0, SEEK_END)) / 512;
     close(fd);
     g_checked_image = image_;
-    const pcfm_blkdrv reader = {.open = nullptr, .close = nullptr, .read = CheckerRead,
-                                .write = CheckerRefusesWrites, .get_time = nullptr,
+    const pcfm_blkdrv reader = {.open = nullptr,
+                                .close = nullptr,
+                                .read = CheckerRead,
+                                .write = CheckerRefusesWrites,
+                                .get_time = nullptr,
                                 .control = nullptr};
     return CheckReceiverDisk(reader, sectors);
 }

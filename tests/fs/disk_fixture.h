@@ -28,7 +28,7 @@ struct RecordingDriver {
 };
 
 class DiskTest : public ::testing::Test {
-protected:
+  protected:
     static constexpr uint32_t kDefaultClusterBytes = 32768;
     static constexpr uint32_t kFatStart = 16;
     static constexpr uint32_t kDataStart = kFatStart + 256;
@@ -75,4 +75,6 @@ protected:
 };
 
 // The pcfm_errno of the last call, for EXPECT_EQ.
-inline int Errno() { return pcfm_errno; }
+inline int Errno() {
+    return pcfm_errno;
+}

@@ -1,6 +1,7 @@
 // The file system over the real bulk-only transport and the emulated receiver.
-#include "emulator/emulated_link_backend.h"
 #include "emulator/emulated_receiver.h"
+
+#include "emulator/emulated_link_backend.h"
 #include "emulator/image/receiver_image.h"
 #include "emulator/image/sample_content.h"
 #include "pvrdisk/link/usb_link.h"
@@ -10,7 +11,7 @@
 namespace {
 
 class OverTransportTest : public DiskTest {
-protected:
+  protected:
     void SetUp() override {
         DiskTest::SetUp();
         std::string error;

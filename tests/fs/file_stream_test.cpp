@@ -16,8 +16,8 @@ TEST(CFileTest, ReadWriteSeekLength) {
     TempFolder folder;
     const std::string path = folder.File("pc.bin");
     CFile file;
-    ASSERT_TRUE(file.Open(path.c_str(), CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary |
-                                             CFile::shareDenyWrite));
+    ASSERT_TRUE(file.Open(path.c_str(), CFile::modeCreate | CFile::modeReadWrite |
+                                            CFile::typeBinary | CFile::shareDenyWrite));
     file.Write("hello world", 11);
     EXPECT_EQ(file.GetLength(), 11u);
     EXPECT_EQ(file.GetPosition(), 11u);
@@ -50,9 +50,7 @@ TEST(CFileTest, CreateTruncatesUnlessToldNot) {
         file.Write("O", 1);
     }
     EXPECT_EQ(ReadFileBytes(path), "Original");
-    {
-        CFile file(path.c_str(), CFile::modeCreate | CFile::modeWrite);
-    }
+    { CFile file(path.c_str(), CFile::modeCreate | CFile::modeWrite); }
     EXPECT_EQ(ReadFileBytes(path), "");
 }
 
@@ -84,7 +82,7 @@ TEST(CFileTest, FailuresCarryCauseAndSystemError) {
 }
 
 class RawFileTest : public DiskTest {
-protected:
+  protected:
     void SetUp() override {
         DiskTest::SetUp();
         ASSERT_EQ(MakeAndMount(), 0);
@@ -122,14 +120,16 @@ TEST_F(RawFileTest, WriteModes) {
     EXPECT_EQ(ReadFile("C:\\MOVIES\\A.TS"), "ab23456789");
     {
         CRawFile file;
-        ASSERT_TRUE(file.Open("C:\\MOVIES\\A.TS", CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite));
+        ASSERT_TRUE(file.Open("C:\\MOVIES\\A.TS",
+                              CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite));
         EXPECT_EQ(file.GetPosition(), 0u);
         file.Write("AB", 2);
     }
     EXPECT_EQ(ReadFile("C:\\MOVIES\\A.TS"), "AB23456789");
     {
         CRawFile file;
-        ASSERT_TRUE(file.Open("C:\\MOVIES\\A.TS", CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite));
+        ASSERT_TRUE(file.Open("C:\\MOVIES\\A.TS",
+                              CFile::modeCreate | CFile::modeWrite | CFile::shareDenyWrite));
         file.Write("new", 3);
         char back[3];
         file.SeekToBegin();

@@ -14,7 +14,7 @@ std::string Pattern(size_t size, int seed = 1) {
 }
 
 class FilesTest : public DiskTest {
-protected:
+  protected:
     void SetUp() override {
         DiskTest::SetUp();
         ASSERT_EQ(MakeAndMount(), 0);
@@ -22,7 +22,8 @@ protected:
     uint64_t TableSectorsWritten() const {
         uint64_t sectors = 0;
         for (const BlockWrite& write : RecordingDriver::writes)
-            if (write.first_sector >= kFatStart && write.first_sector < kDataStart) sectors += write.sectors;
+            if (write.first_sector >= kFatStart && write.first_sector < kDataStart)
+                sectors += write.sectors;
         return sectors;
     }
 };
@@ -38,7 +39,8 @@ TEST_F(FilesTest, RoundTripsOfEdgeSizes) {
             pcfm_file* file = pcfm_open(path.c_str(), "rb");
             const uint32_t first = file->entry->first_cluster;
             pcfm_close(file);
-            EXPECT_EQ(ImageBytes(ClusterOffset(first), std::min<size_t>(size, 32768)), data.substr(0, 32768));
+            EXPECT_EQ(ImageBytes(ClusterOffset(first), std::min<size_t>(size, 32768)),
+                      data.substr(0, 32768));
         }
     }
     Remount();

@@ -18,15 +18,17 @@ class ImageToolsTest : public DiskTest {};
 TEST_F(ImageToolsTest, MakeRefusesWhatTheFormatCannotHold) {
     std::string error;
     EXPECT_FALSE(image::MakeReceiverImage(image_, 64ull << 20, 16384, &error));  // below 32 KiB
-    EXPECT_FALSE(image::MakeReceiverImage(image_, 64ull << 20, 33000, &error));  // not whole sectors
-    EXPECT_FALSE(image::MakeReceiverImage(image_, image::MaxImageBytes(32768) + 512, 32768, &error));
+    EXPECT_FALSE(
+        image::MakeReceiverImage(image_, 64ull << 20, 33000, &error));  // not whole sectors
+    EXPECT_FALSE(
+        image::MakeReceiverImage(image_, image::MaxImageBytes(32768) + 512, 32768, &error));
     EXPECT_FALSE(image::MakeReceiverImage(image_, 100000, 32768, &error));
     EXPECT_TRUE(image::MakeReceiverImage(image_, image::MaxImageBytes(32768), 32768, &error));
 }
 
 TEST_F(ImageToolsTest, ImageIsSparseAndClustersBeyondItsEndAreUsed) {
     ASSERT_EQ(MakeAndMount(16ull << 30, 512u << 10), 0);
-    struct stat status{};
+    struct stat status {};
     ASSERT_EQ(stat(image_.c_str(), &status), 0);
     EXPECT_EQ(static_cast<uint64_t>(status.st_size), 16ull << 30);
     EXPECT_LT(static_cast<uint64_t>(status.st_blocks) * 512, 1u << 20);
@@ -46,7 +48,8 @@ TEST_F(ImageToolsTest, FillFromAFolderTree) {
     ASSERT_EQ(MakeAndMount(), 0);
     const std::filesystem::path source = folder_.File("pc");
     std::filesystem::create_directories(source / "Serien" / "Staffel 1");
-    WriteFileBytes((source / "Serien" / "Staffel 1" / "Folge.ts").string(), std::string(100000, 's'));
+    WriteFileBytes((source / "Serien" / "Staffel 1" / "Folge.ts").string(),
+                   std::string(100000, 's'));
     WriteFileBytes((source / "Grüße.txt").string(), "hallo");
     WriteFileBytes((source / "leer").string(), "");
     const image::FillResult result = image::FillFromFolder(source.string(), "C:\\");
@@ -54,10 +57,16 @@ TEST_F(ImageToolsTest, FillFromAFolderTree) {
     EXPECT_EQ(result.files, 3u);
     EXPECT_EQ(result.folders, 2u);
     EXPECT_EQ(ReadFile("C:\\Serien\\Staffel 1\\Folge.ts"), std::string(100000, 's'));
-    EXPECT_EQ(ReadFile("C:\\Gr\xFC\xDF" "e.txt"), "hallo");
+    EXPECT_EQ(ReadFile("C:\\Gr\xFC\xDF"
+                       "e.txt"),
+              "hallo");
     EXPECT_EQ(ReadFile("C:\\leer"), "");
-    EXPECT_EQ(image::Cp1252ToUtf8("Gr\xFC\xDF" "e \x80"), "Grüße €");
-    EXPECT_EQ(image::Utf8ToCp1252("Grüße € ☃"), "Gr\xFC\xDF" "e \x80 _");
+    EXPECT_EQ(image::Cp1252ToUtf8("Gr\xFC\xDF"
+                                  "e \x80"),
+              "Grüße €");
+    EXPECT_EQ(image::Utf8ToCp1252("Grüße € ☃"),
+              "Gr\xFC\xDF"
+              "e \x80 _");
 }
 
 TEST_F(ImageToolsTest, SampleContent) {
@@ -71,7 +80,9 @@ TEST_F(ImageToolsTest, SampleContent) {
     const std::string recording = ReadFile("C:\\Recordings\\Kochen.TP0");
     ASSERT_EQ(recording.size(), image::kRecordingBytes);
     EXPECT_EQ(recording.substr(image::kTitleOffset, 14), "Sch\x02\x66\x01ne Gr\x02\x54\x01");
-    EXPECT_EQ(ReadFile("C:\\Archive\\2023\\Summer\\Holiday\\Day1\\Beach.TP0").substr(image::kTitleOffset, 10), "Am Strand" + std::string(1, '\0'));
+    EXPECT_EQ(ReadFile("C:\\Archive\\2023\\Summer\\Holiday\\Day1\\Beach.TP0")
+                  .substr(image::kTitleOffset, 10),
+              "Am Strand" + std::string(1, '\0'));
     EXPECT_EQ(List(image::kFullFolder).size(), 512u);
     EXPECT_NE(WriteFile(std::string(image::kFullFolder) + "\\more", ""), "");
     EXPECT_EQ(Errno(), EDIRFULL);
@@ -85,7 +96,7 @@ TEST_F(ImageToolsTest, LargeSampleRecordingsStaySparse) {
     options.big_recording = true;
     options.huge_recording_bytes = (1ull << 35) - (5ull << 30);
     ASSERT_TRUE(image::FillSampleContent(options, &error)) << error;
-    struct stat status{};
+    struct stat status {};
     ASSERT_EQ(stat(image_.c_str(), &status), 0);
     EXPECT_LT(static_cast<uint64_t>(status.st_blocks) * 512, 64u << 20);
     pcfm_file* huge = pcfm_open("C:\\Recordings\\Marathon.TP0", "rb");

@@ -9,7 +9,7 @@ void Store16(std::string& sector, size_t at, uint16_t value) {
 }
 
 class MountTest : public DiskTest {
-protected:
+  protected:
     // Rewrites one boot parameter of a fresh image and mounts again.
     int MountWithBootValue(size_t offset, uint16_t value) {
         EXPECT_EQ(MakeAndMount(), 0);
@@ -78,7 +78,8 @@ TEST_F(MountTest, ReleaseUnmountsAndDiscardsHandles) {
     EXPECT_EQ(pcfm_close(file), -1);  // a stale handle is refused, not read
     EXPECT_EQ(Errno(), EBADHANDLE);
     EXPECT_EQ(OV_FILE_init(), 0);
-    EXPECT_EQ(List("C:\\"), std::vector<std::string>{"kept"});  // the entry went to disk on creation
+    EXPECT_EQ(List("C:\\"),
+              std::vector<std::string>{"kept"});  // the entry went to disk on creation
 }
 
 TEST_F(MountTest, DevicesAndPaths) {
