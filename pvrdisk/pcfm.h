@@ -103,7 +103,8 @@ int pcfm_set_time(pcfm_file* file, uint16_t time_word, uint16_t date_word);
 int pcfm_error(const pcfm_file* file);
 
 // Reads entry number entry->index of a directory handle, counting live entries only.
-// 0; -1 with pcfm_errno set; or EBADARG / EBADHANDLE returned directly.
+// 0; -1 with pcfm_errno set (EBADHANDLE, ENOTADIR, ENOTFOUND, ENOENTRY past the last
+// entry); or EBADARG returned directly for an index of 512 or more or a null record.
 int pcfm_readdir(pcfm_file* directory, pcfm_dirent* entry);
 // Each returns 0, or -1 with pcfm_errno set.
 int pcfm_mkdir(const char* path);

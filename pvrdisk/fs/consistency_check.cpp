@@ -58,12 +58,6 @@ bool IsDotName(const pcfm_entry& entry, int dots) {
     return std::memcmp(entry.name, expected, 32) == 0 && entry.extension[0] == 0;
 }
 
-bool CheckReport_Has(const CheckReport& report, Damage kind) {
-    for (const CheckFinding& finding : report.findings)
-        if (finding.kind == kind) return true;
-    return false;
-}
-
 bool DiskChecker::ReadSectors(uint64_t first, uint32_t count, uint8_t* into) {
     if (first + count > UINT32_MAX) return false;
     pcfm_blkreq request{};
@@ -291,7 +285,9 @@ void DiskChecker::CheckUnownedClusters() {
 }  // namespace
 
 bool CheckReport::Has(Damage kind) const {
-    return CheckReport_Has(*this, kind);
+    for (const CheckFinding& finding : findings)
+        if (finding.kind == kind) return true;
+    return false;
 }
 
 CheckReport CheckReceiverDisk(const pcfm_blkdrv& driver, uint64_t disk_sectors) {
