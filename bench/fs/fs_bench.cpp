@@ -105,8 +105,9 @@ int main() {
     pcfm_close(listed);
     const uint64_t list_commands = receiver.GetCounters().commands;
 
-    std::printf("1 GiB in %zu-byte chunks       pcfm over transport   positioned I/O   pcfm / positioned\n",
-                kChunk);
+    std::printf(
+        "1 GiB in %zu-byte chunks       pcfm over transport   positioned I/O   pcfm / positioned\n",
+        kChunk);
     std::printf("write                          %8.1f MiB/s        %8.1f MiB/s   %5.2f\n",
                 MiBPerSecond(pcfm_write_seconds), MiBPerSecond(direct_write_seconds),
                 direct_write_seconds / pcfm_write_seconds);
