@@ -48,20 +48,20 @@ NTSTATUS NTAPI OvDispatchDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     ULONG_PTR information = 0;
     NTSTATUS status;
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
-    case IOCTL_PVR_GET_CONFIG:
-        status = OvGetConfig(extension, Irp, &information);
-        break;
-    case IOCTL_PVR_RESET_DEVICE:
-        status = OvResetDevice(extension);
-        break;
-    case IOCTL_PVR_RESET_PIPE: {
-        PUSBD_PIPE_INFORMATION pipe = OvPipeOfFile(extension, stack->FileObject);
-        status = pipe == NULL ? STATUS_INVALID_PARAMETER : OvResetPipe(extension, pipe);
-        break;
-    }
-    default:
-        status = STATUS_INVALID_DEVICE_REQUEST;
-        break;
+        case IOCTL_PVR_GET_CONFIG:
+            status = OvGetConfig(extension, Irp, &information);
+            break;
+        case IOCTL_PVR_RESET_DEVICE:
+            status = OvResetDevice(extension);
+            break;
+        case IOCTL_PVR_RESET_PIPE: {
+            PUSBD_PIPE_INFORMATION pipe = OvPipeOfFile(extension, stack->FileObject);
+            status = pipe == NULL ? STATUS_INVALID_PARAMETER : OvResetPipe(extension, pipe);
+            break;
+        }
+        default:
+            status = STATUS_INVALID_DEVICE_REQUEST;
+            break;
     }
     OvCompleteRequest(Irp, status, information);
     OvIoDecrement(extension);

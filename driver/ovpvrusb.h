@@ -2,12 +2,15 @@
 // the driver-wide state and the routines the driver's sources share.
 #pragma once
 
+// The kernel's declarations come first: the USB and WMI headers build on them.
+// clang-format off
 #include <wdm.h>
 #include <usb.h>
 #include <usbdlib.h>
 #include <usbioctl.h>
 #include <wmilib.h>
 #include <wmistr.h>
+// clang-format on
 
 #include "driver/ovpvrusb_ioctl.h"
 
@@ -47,10 +50,10 @@ typedef enum _OV_DEVICE_STATE {
 } OV_DEVICE_STATE;
 
 typedef enum _OV_WDM_VERSION {
-    OvWinXpOrLater = 0,    // WDM 1.32
-    OvWin2000 = 1,         // WDM 1.16
-    OvWinMe = 2,           // WDM 1.05
-    OvWin98 = 3            // WDM 1.0
+    OvWinXpOrLater = 0,  // WDM 1.32
+    OvWin2000 = 1,       // WDM 1.16
+    OvWinMe = 2,         // WDM 1.05
+    OvWin98 = 3          // WDM 1.0
 } OV_WDM_VERSION;
 
 typedef struct _OV_DEVICE_EXTENSION {
@@ -91,10 +94,10 @@ typedef struct _OV_DEVICE_EXTENSION {
     DEVICE_POWER_STATE DevicePower;
 
     // Wait-wake.
-    PIRP WaitWakeIrp;             // owned by whoever takes it (completion or canceller)
-    LONG WaitWakeArmed;           // a wait-wake request has been asked for and not finished
-    LONG WaitWakeCancelRace;      // the second of completion and cancellation finishes it
-    LONG WakeCapable;             // remote wakeup bit of the configuration's attributes
+    PIRP WaitWakeIrp;         // owned by whoever takes it (completion or canceller)
+    LONG WaitWakeArmed;       // a wait-wake request has been asked for and not finished
+    LONG WaitWakeCancelRace;  // the second of completion and cancellation finishes it
+    LONG WakeCapable;         // remote wakeup bit of the configuration's attributes
 
     DEVICE_POWER_STATE IdleDevicePower;  // the state an idle device is suspended to
 

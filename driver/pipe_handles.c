@@ -69,8 +69,7 @@ NTSTATUS NTAPI OvDispatchCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 NTSTATUS NTAPI OvDispatchClose(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     POV_DEVICE_EXTENSION extension = (POV_DEVICE_EXTENSION)DeviceObject->DeviceExtension;
     PFILE_OBJECT fileObject = IoGetCurrentIrpStackLocation(Irp)->FileObject;
-    if (fileObject != NULL && fileObject->FsContext != NULL &&
-        fileObject->FileName.Length != 0) {
+    if (fileObject != NULL && fileObject->FsContext != NULL && fileObject->FileName.Length != 0) {
         ULONG index = 0;
         if (OvPipeFromName(extension, &fileObject->FileName, &index) != NULL)
             extension->PipeOpenFlags[index] = 0;

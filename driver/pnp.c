@@ -106,35 +106,35 @@ NTSTATUS NTAPI OvDispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 
     NTSTATUS status;
     switch (minor) {
-    case IRP_MN_START_DEVICE:
-        status = OvHandleStartDevice(extension, Irp);
-        break;
-    case IRP_MN_QUERY_STOP_DEVICE:
-        // Drops this routine's reference itself.
-        return OvHandleQueryStopOrRemove(extension, Irp, OvStopPending);
-    case IRP_MN_QUERY_REMOVE_DEVICE:
-        return OvHandleQueryStopOrRemove(extension, Irp, OvRemovePending);
-    case IRP_MN_CANCEL_STOP_DEVICE:
-        status = OvHandleCancelStopOrRemove(extension, Irp, OvStopPending);
-        break;
-    case IRP_MN_CANCEL_REMOVE_DEVICE:
-        status = OvHandleCancelStopOrRemove(extension, Irp, OvRemovePending);
-        break;
-    case IRP_MN_STOP_DEVICE:
-        status = OvHandleStopDevice(extension, Irp);
-        break;
-    case IRP_MN_SURPRISE_REMOVAL:
-        status = OvHandleSurpriseRemoval(extension, Irp);
-        break;
-    case IRP_MN_REMOVE_DEVICE:
-        // Drops this routine's reference and the initial one; the extension is gone after.
-        return OvHandleRemoveDevice(extension, Irp);
-    case IRP_MN_QUERY_CAPABILITIES:
-        status = OvHandleQueryCapabilities(extension, Irp);
-        break;
-    default:
-        status = OvPassDown(extension, Irp);
-        break;
+        case IRP_MN_START_DEVICE:
+            status = OvHandleStartDevice(extension, Irp);
+            break;
+        case IRP_MN_QUERY_STOP_DEVICE:
+            // Drops this routine's reference itself.
+            return OvHandleQueryStopOrRemove(extension, Irp, OvStopPending);
+        case IRP_MN_QUERY_REMOVE_DEVICE:
+            return OvHandleQueryStopOrRemove(extension, Irp, OvRemovePending);
+        case IRP_MN_CANCEL_STOP_DEVICE:
+            status = OvHandleCancelStopOrRemove(extension, Irp, OvStopPending);
+            break;
+        case IRP_MN_CANCEL_REMOVE_DEVICE:
+            status = OvHandleCancelStopOrRemove(extension, Irp, OvRemovePending);
+            break;
+        case IRP_MN_STOP_DEVICE:
+            status = OvHandleStopDevice(extension, Irp);
+            break;
+        case IRP_MN_SURPRISE_REMOVAL:
+            status = OvHandleSurpriseRemoval(extension, Irp);
+            break;
+        case IRP_MN_REMOVE_DEVICE:
+            // Drops this routine's reference and the initial one; the extension is gone after.
+            return OvHandleRemoveDevice(extension, Irp);
+        case IRP_MN_QUERY_CAPABILITIES:
+            status = OvHandleQueryCapabilities(extension, Irp);
+            break;
+        default:
+            status = OvPassDown(extension, Irp);
+            break;
     }
     OvIoDecrement(extension);
     return status;

@@ -172,19 +172,19 @@ NTSTATUS NTAPI OvDispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
     NTSTATUS status;
     switch (stack->MinorFunction) {
-    case IRP_MN_WAIT_WAKE:
-        status = OvDispatchWaitWake(extension, Irp);
-        break;
-    case IRP_MN_SET_POWER:
-    case IRP_MN_QUERY_POWER:
-        if (stack->Parameters.Power.Type == SystemPowerState)
-            status = OvHandleSystemPower(extension, Irp);
-        else
-            status = OvHandleDevicePower(extension, Irp);
-        break;
-    default:
-        status = OvPassPowerDown(extension, Irp);
-        break;
+        case IRP_MN_WAIT_WAKE:
+            status = OvDispatchWaitWake(extension, Irp);
+            break;
+        case IRP_MN_SET_POWER:
+        case IRP_MN_QUERY_POWER:
+            if (stack->Parameters.Power.Type == SystemPowerState)
+                status = OvHandleSystemPower(extension, Irp);
+            else
+                status = OvHandleDevicePower(extension, Irp);
+            break;
+        default:
+            status = OvPassPowerDown(extension, Irp);
+            break;
     }
     OvIoDecrement(extension);
     return status;

@@ -11,8 +11,7 @@ typedef struct _OV_TRANSFER_CONTEXT {
 
 static IO_COMPLETION_ROUTINE OvTransferCompletion;
 
-static NTSTATUS NTAPI OvTransferCompletion(PDEVICE_OBJECT DeviceObject, PIRP Irp,
-                                           PVOID Context) {
+static NTSTATUS NTAPI OvTransferCompletion(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context) {
     UNREFERENCED_PARAMETER(DeviceObject);
     POV_TRANSFER_CONTEXT transfer = (POV_TRANSFER_CONTEXT)Context;
     POV_DEVICE_EXTENSION extension = transfer->Extension;
@@ -33,8 +32,7 @@ static PUSBD_PIPE_INFORMATION OvTransferPipe(POV_DEVICE_EXTENSION Extension, PIR
     PUSBD_PIPE_INFORMATION pipe =
         OvPipeOfFile(Extension, IoGetCurrentIrpStackLocation(Irp)->FileObject);
     if (pipe == NULL) return NULL;
-    if (pipe->PipeType != UsbdPipeTypeBulk && pipe->PipeType != UsbdPipeTypeInterrupt)
-        return NULL;
+    if (pipe->PipeType != UsbdPipeTypeBulk && pipe->PipeType != UsbdPipeTypeInterrupt) return NULL;
     return pipe;
 }
 
@@ -43,8 +41,7 @@ static NTSTATUS OvStartTransfer(POV_DEVICE_EXTENSION Extension, PIRP Irp,
     const BOOLEAN read = IoGetCurrentIrpStackLocation(Irp)->MajorFunction == IRP_MJ_READ;
     if (Irp->MdlAddress == NULL) return OvCompleteRequest(Irp, STATUS_SUCCESS, 0);
     const ULONG length = MmGetMdlByteCount(Irp->MdlAddress);
-    if (length > OV_MAX_TRANSFER_BYTES)
-        return OvCompleteRequest(Irp, STATUS_INVALID_PARAMETER, 0);
+    if (length > OV_MAX_TRANSFER_BYTES) return OvCompleteRequest(Irp, STATUS_INVALID_PARAMETER, 0);
     if (length == 0) return OvCompleteRequest(Irp, STATUS_SUCCESS, 0);
 
     POV_TRANSFER_CONTEXT transfer = (POV_TRANSFER_CONTEXT)ExAllocatePoolWithTag(
@@ -64,8 +61,8 @@ static NTSTATUS OvStartTransfer(POV_DEVICE_EXTENSION Extension, PIRP Irp,
     RtlZeroMemory(urb, urbSize);
     const ULONG flags =
         USBD_SHORT_TRANSFER_OK | (read ? USBD_TRANSFER_DIRECTION_IN : USBD_TRANSFER_DIRECTION_OUT);
-    UsbBuildInterruptOrBulkTransferRequest(urb, urbSize, Pipe->PipeHandle, NULL, mdl, length,
-                                           flags, NULL);
+    UsbBuildInterruptOrBulkTransferRequest(urb, urbSize, Pipe->PipeHandle, NULL, mdl, length, flags,
+                                           NULL);
     transfer->Urb = urb;
     transfer->Mdl = mdl;
     transfer->Transferred = 0;

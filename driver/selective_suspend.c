@@ -55,8 +55,7 @@ static BOOLEAN OvReadyToSuspend(POV_DEVICE_EXTENSION Extension) {
 }
 
 VOID OvStopSelectiveSuspend(POV_DEVICE_EXTENSION Extension) {
-    if (Extension->WdmVersion != OvWinXpOrLater || !Extension->SelectiveSuspendRegistered)
-        return;
+    if (Extension->WdmVersion != OvWinXpOrLater || !Extension->SelectiveSuspendRegistered) return;
     InterlockedExchange(&Extension->SelectiveSuspendRegistered, 0);
     KeCancelTimer(&Extension->IdleTimer);
     KeWaitForSingleObject(&Extension->NoDpcWorkPendingEvent, Executive, KernelMode, FALSE, NULL);
@@ -184,8 +183,7 @@ static VOID OvIdleCallback(PVOID Context) {
     const NTSTATUS status = PoRequestPowerIrp(extension->PhysicalDeviceObject, IRP_MN_SET_POWER,
                                               state, OvIdlePowerDone, &done, NULL);
     OvIoDecrement(extension);
-    if (NT_SUCCESS(status))
-        KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, NULL);
+    if (NT_SUCCESS(status)) KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, NULL);
 }
 
 static NTSTATUS NTAPI OvIdleRequestCompletion(PDEVICE_OBJECT DeviceObject, PIRP Irp,

@@ -27,8 +27,8 @@ static NTSTATUS OvReadConfigurationDescriptor(POV_DEVICE_EXTENSION Extension) {
         NonPagedPool, head.wTotalLength, OV_POOL_TAG);
     if (whole == NULL) return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(whole, head.wTotalLength);
-    status = OvReadDescriptor(Extension, USB_CONFIGURATION_DESCRIPTOR_TYPE, whole,
-                              head.wTotalLength);
+    status =
+        OvReadDescriptor(Extension, USB_CONFIGURATION_DESCRIPTOR_TYPE, whole, head.wTotalLength);
     if (!NT_SUCCESS(status)) {
         ExFreePoolWithTag(whole, OV_POOL_TAG);
         return status;
@@ -41,9 +41,8 @@ static NTSTATUS OvReadConfigurationDescriptor(POV_DEVICE_EXTENSION Extension) {
 // Keeps a copy of the first interface's information and one cleared open flag per pipe.
 static NTSTATUS OvKeepFirstInterface(POV_DEVICE_EXTENSION Extension,
                                      PUSBD_INTERFACE_INFORMATION Interface) {
-    Extension->Interface =
-        (PUSBD_INTERFACE_INFORMATION)ExAllocatePoolWithTag(NonPagedPool, Interface->Length,
-                                                           OV_POOL_TAG);
+    Extension->Interface = (PUSBD_INTERFACE_INFORMATION)ExAllocatePoolWithTag(
+        NonPagedPool, Interface->Length, OV_POOL_TAG);
     if (Extension->Interface == NULL) return STATUS_INSUFFICIENT_RESOURCES;
     RtlCopyMemory(Extension->Interface, Interface, Interface->Length);
     if (Interface->NumberOfPipes == 0) return STATUS_SUCCESS;

@@ -6,8 +6,7 @@ static REQUEST_POWER_COMPLETE OvWaitWakeDone;
 static IO_COMPLETION_ROUTINE OvWaitWakeCompletion;
 
 static VOID NTAPI OvWaitWakeDone(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction,
-                                 POWER_STATE PowerState, PVOID Context,
-                                 PIO_STATUS_BLOCK IoStatus) {
+                                 POWER_STATE PowerState, PVOID Context, PIO_STATUS_BLOCK IoStatus) {
     UNREFERENCED_PARAMETER(DeviceObject);
     UNREFERENCED_PARAMETER(MinorFunction);
     UNREFERENCED_PARAMETER(PowerState);
@@ -16,8 +15,7 @@ static VOID NTAPI OvWaitWakeDone(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunctio
     // A cancelled or failed request stays disarmed: stop, removal and a sleep too deep to
     // wake from cancel it on purpose.
     if (!NT_SUCCESS(IoStatus->Status)) return;
-    if (extension->DevicePower != PowerDeviceD0)
-        OvRequestDevicePower(extension, PowerDeviceD0);
+    if (extension->DevicePower != PowerDeviceD0) OvRequestDevicePower(extension, PowerDeviceD0);
     if (extension->WakeCapable && OvGetDeviceState(extension) == OvWorking)
         OvArmWaitWake(extension);
 }
@@ -33,16 +31,14 @@ NTSTATUS OvArmWaitWake(POV_DEVICE_EXTENSION Extension) {
     return status;
 }
 
-static NTSTATUS NTAPI OvWaitWakeCompletion(PDEVICE_OBJECT DeviceObject, PIRP Irp,
-                                           PVOID Context) {
+static NTSTATUS NTAPI OvWaitWakeCompletion(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context) {
     UNREFERENCED_PARAMETER(DeviceObject);
     POV_DEVICE_EXTENSION extension = (POV_DEVICE_EXTENSION)Context;
     // Nobody is cancelling: let the request complete.
     if (InterlockedExchangePointer((PVOID*)&extension->WaitWakeIrp, NULL) != NULL)
         return Irp->IoStatus.Status;
     // A canceller took it. If it is done with it, finish here; otherwise it finishes.
-    if (InterlockedExchange(&extension->WaitWakeCancelRace, 1) == 1)
-        return Irp->IoStatus.Status;
+    if (InterlockedExchange(&extension->WaitWakeCancelRace, 1) == 1) return Irp->IoStatus.Status;
     return STATUS_MORE_PROCESSING_REQUIRED;
 }
 

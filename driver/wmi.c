@@ -44,23 +44,22 @@ NTSTATUS NTAPI OvDispatchSystemControl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     SYSCTL_IRP_DISPOSITION disposition;
     NTSTATUS status = WmiSystemControl(&extension->WmiLibInfo, DeviceObject, Irp, &disposition);
     switch (disposition) {
-    case IrpProcessed:
-        break;
-    case IrpNotCompleted:
-        IoCompleteRequest(Irp, IO_NO_INCREMENT);
-        break;
-    default:  // not for this device
-        IoSkipCurrentIrpStackLocation(Irp);
-        status = IoCallDriver(extension->LowerDeviceObject, Irp);
-        break;
+        case IrpProcessed:
+            break;
+        case IrpNotCompleted:
+            IoCompleteRequest(Irp, IO_NO_INCREMENT);
+            break;
+        default:  // not for this device
+            IoSkipCurrentIrpStackLocation(Irp);
+            status = IoCallDriver(extension->LowerDeviceObject, Irp);
+            break;
     }
     OvIoDecrement(extension);
     return status;
 }
 
 static NTSTATUS NTAPI OvWmiQueryRegInfo(PDEVICE_OBJECT DeviceObject, PULONG RegFlags,
-                                        PUNICODE_STRING InstanceName,
-                                        PUNICODE_STRING* RegistryPath,
+                                        PUNICODE_STRING InstanceName, PUNICODE_STRING* RegistryPath,
                                         PUNICODE_STRING MofResourceName, PDEVICE_OBJECT* Pdo) {
     UNREFERENCED_PARAMETER(InstanceName);
     POV_DEVICE_EXTENSION extension = (POV_DEVICE_EXTENSION)DeviceObject->DeviceExtension;
@@ -71,15 +70,14 @@ static NTSTATUS NTAPI OvWmiQueryRegInfo(PDEVICE_OBJECT DeviceObject, PULONG RegF
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS NTAPI OvWmiQueryDataBlock(PDEVICE_OBJECT DeviceObject, PIRP Irp,
-                                          ULONG GuidIndex, ULONG InstanceIndex,
-                                          ULONG InstanceCount, PULONG InstanceLengthArray,
-                                          ULONG BufferAvail, PUCHAR Buffer) {
+static NTSTATUS NTAPI OvWmiQueryDataBlock(PDEVICE_OBJECT DeviceObject, PIRP Irp, ULONG GuidIndex,
+                                          ULONG InstanceIndex, ULONG InstanceCount,
+                                          PULONG InstanceLengthArray, ULONG BufferAvail,
+                                          PUCHAR Buffer) {
     UNREFERENCED_PARAMETER(InstanceIndex);
     UNREFERENCED_PARAMETER(InstanceCount);
     if (GuidIndex != 0)
-        return WmiCompleteRequest(DeviceObject, Irp, STATUS_WMI_GUID_NOT_FOUND, 0,
-                                  IO_NO_INCREMENT);
+        return WmiCompleteRequest(DeviceObject, Irp, STATUS_WMI_GUID_NOT_FOUND, 0, IO_NO_INCREMENT);
     const ULONG size = OV_WMI_BLOCK_BYTES;
     if (BufferAvail < size)
         return WmiCompleteRequest(DeviceObject, Irp, STATUS_BUFFER_TOO_SMALL, size,

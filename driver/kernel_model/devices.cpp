@@ -27,9 +27,8 @@ UCHAR g_wdm_minor = 0x20;
 std::u16string GuidText(const GUID& guid) {
     char text[40];
     std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  guid.Data1, guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
-                  guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6],
-                  guid.Data4[7]);
+                  guid.Data1, guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2],
+                  guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
     return std::u16string(text, text + std::strlen(text));
 }
 
@@ -169,9 +168,8 @@ NTSTATUS NTAPI IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject,
         if (known.physical_device == PhysicalDeviceObject) link = known.symbolic_link;
     if (link.empty()) {
         const std::string instance = std::to_string(g_interfaces.size() + 1);
-        link = u"\\??\\USB#VID_0BDA&PID_8152#" +
-               std::u16string(instance.begin(), instance.end()) + u"#" +
-               GuidText(*InterfaceClassGuid);
+        link = u"\\??\\USB#VID_4F56&PID_5652#" + std::u16string(instance.begin(), instance.end()) +
+               u"#" + GuidText(*InterfaceClassGuid);
         g_interfaces.push_back(DeviceInterface{link, PhysicalDeviceObject, false});
     }
     CopyToPoolString(link, SymbolicLinkName);
@@ -201,7 +199,8 @@ NTSTATUS NTAPI RtlQueryRegistryValues(ULONG RelativeTo, PCWSTR Path,
                                       PVOID Environment) {
     (void)Context;
     (void)Environment;
-    if (RelativeTo != RTL_REGISTRY_ABSOLUTE) RecordFault("only absolute registry paths are modelled");
+    if (RelativeTo != RTL_REGISTRY_ABSOLUTE)
+        RecordFault("only absolute registry paths are modelled");
     std::lock_guard<std::mutex> lock(g_device_mutex);
     auto key = g_registry.find(ToU16(Path));
     if (key == g_registry.end()) return STATUS_OBJECT_NAME_NOT_FOUND;

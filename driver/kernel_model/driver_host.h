@@ -14,7 +14,7 @@ namespace kernel_model {
 
 // A request the test keeps while it is pending.
 class PendingRequest {
-public:
+  public:
     PendingRequest(PIRP irp, PMDL mdl) : irp_(irp), mdl_(mdl) {}
     ~PendingRequest();
     PendingRequest(const PendingRequest&) = delete;
@@ -28,7 +28,7 @@ public:
     // As the I/O manager does for CancelIo: the driver or the bus below finishes it.
     void Cancel() { IoCancelIrp(irp_); }
 
-private:
+  private:
     PIRP irp_;
     PMDL mdl_;
 };
@@ -40,7 +40,7 @@ struct FileHandle {
 };
 
 class DriverHost {
-public:
+  public:
     explicit DriverHost(SimulatedUsbBus& bus);
     ~DriverHost();
     DriverHost(const DriverHost&) = delete;
@@ -83,7 +83,7 @@ public:
     NTSTATUS Wmi(UCHAR minor, const GUID* guid, void* buffer, ULONG size, ULONG_PTR* information,
                  ULONG_PTR provider = 0);
 
-private:
+  private:
     PIRP NewIrp(UCHAR major, UCHAR minor);
     NTSTATUS SendAndWait(PIRP irp);
 

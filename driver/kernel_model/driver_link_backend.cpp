@@ -80,9 +80,8 @@ PipeHandle OpenPipeByPath(const char* pipe_path) {
     OpenPipe pipe;
     const NTSTATUS status = g_host->Create(name, &pipe.handle);
     if (!NT_SUCCESS(status)) {
-        platform::SetLastError(status == STATUS_INVALID_PARAMETER
-                                   ? platform::kErrorFileNotFound
-                                   : Win32ErrorFromStatus(status));
+        platform::SetLastError(status == STATUS_INVALID_PARAMETER ? platform::kErrorFileNotFound
+                                                                  : Win32ErrorFromStatus(status));
         return kInvalidPipe;
     }
     const auto* info = static_cast<const USBD_PIPE_INFORMATION*>(pipe.handle->file.FsContext);
@@ -182,25 +181,27 @@ void AttachDriverHost(DriverHost* host) {
     g_pipes.clear();
 }
 
-const LinkBackend& DriverModelLinkBackend() { return kBackend; }
+const LinkBackend& DriverModelLinkBackend() {
+    return kBackend;
+}
 
 uint32_t Win32ErrorFromStatus(NTSTATUS status) {
     switch (status) {
-    case STATUS_SUCCESS:
-        return platform::kErrorSuccess;
-    case STATUS_CANCELLED:
-        return platform::kErrorOperationAborted;
-    case STATUS_DEVICE_NOT_CONNECTED:
-    case STATUS_NO_SUCH_DEVICE:
-        return platform::kErrorDeviceNotConnected;
-    case STATUS_INVALID_PARAMETER:
-        return platform::kErrorInvalidParameter;
-    case STATUS_INVALID_HANDLE:
-        return platform::kErrorInvalidHandle;
-    case STATUS_INSUFFICIENT_RESOURCES:
-        return platform::kErrorNotEnoughMemory;
-    default:
-        return platform::kErrorGenFailure;
+        case STATUS_SUCCESS:
+            return platform::kErrorSuccess;
+        case STATUS_CANCELLED:
+            return platform::kErrorOperationAborted;
+        case STATUS_DEVICE_NOT_CONNECTED:
+        case STATUS_NO_SUCH_DEVICE:
+            return platform::kErrorDeviceNotConnected;
+        case STATUS_INVALID_PARAMETER:
+            return platform::kErrorInvalidParameter;
+        case STATUS_INVALID_HANDLE:
+            return platform::kErrorInvalidHandle;
+        case STATUS_INSUFFICIENT_RESOURCES:
+            return platform::kErrorNotEnoughMemory;
+        default:
+            return platform::kErrorGenFailure;
     }
 }
 

@@ -7,16 +7,16 @@ namespace {
 
 UsbTransferResult FromReceiver(emulator::TransferStatus status) {
     switch (status) {
-    case emulator::TransferStatus::kOk:
-        return UsbTransferResult::kOk;
-    case emulator::TransferStatus::kStall:
-        return UsbTransferResult::kStall;
-    case emulator::TransferStatus::kNoDevice:
-        return UsbTransferResult::kNoDevice;
-    case emulator::TransferStatus::kFailed:
-        return UsbTransferResult::kFailed;
-    case emulator::TransferStatus::kHang:
-        return UsbTransferResult::kHang;
+        case emulator::TransferStatus::kOk:
+            return UsbTransferResult::kOk;
+        case emulator::TransferStatus::kStall:
+            return UsbTransferResult::kStall;
+        case emulator::TransferStatus::kNoDevice:
+            return UsbTransferResult::kNoDevice;
+        case emulator::TransferStatus::kFailed:
+            return UsbTransferResult::kFailed;
+        case emulator::TransferStatus::kHang:
+            return UsbTransferResult::kHang;
     }
     return UsbTransferResult::kFailed;
 }
@@ -44,6 +44,8 @@ bool EmulatedReceiverFunction::ClearHalt(uint8_t endpoint) {
                                                 : emulator::Endpoint::kBulkOut);
 }
 
-bool EmulatedReceiverFunction::ResetPort() { return receiver_.ResetPort(generation_); }
+bool EmulatedReceiverFunction::ResetPort() {
+    return receiver_.ResetPort(generation_);
+}
 
 }  // namespace kernel_model

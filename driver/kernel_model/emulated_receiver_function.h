@@ -9,7 +9,7 @@
 namespace kernel_model {
 
 class EmulatedReceiverFunction : public UsbFunction {
-public:
+  public:
     // Binds to the receiver's current plug generation: after an unplug it stays gone.
     explicit EmulatedReceiverFunction(emulator::EmulatedReceiver& receiver);
 
@@ -20,7 +20,7 @@ public:
     bool ClearHalt(uint8_t endpoint) override;
     bool ResetPort() override;
 
-private:
+  private:
     emulator::EmulatedReceiver& receiver_;
     uint64_t generation_;
 };

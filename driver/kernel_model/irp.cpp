@@ -78,7 +78,9 @@ void FinishIrp(PIRP irp, IrpKind kind) {
 
 }  // namespace
 
-PIRP AllocateTestIrp(CCHAR stack_size) { return NewIrp(stack_size, IrpKind::kTest); }
+PIRP AllocateTestIrp(CCHAR stack_size) {
+    return NewIrp(stack_size, IrpKind::kTest);
+}
 
 bool IrpCompleted(const IRP* irp) {
     IrpRecord record;
@@ -111,7 +113,9 @@ PMDL AllocateTestMdl(void* buffer, ULONG length) {
     return mdl;
 }
 
-void FreeTestMdl(PMDL mdl) { delete mdl; }
+void FreeTestMdl(PMDL mdl) {
+    delete mdl;
+}
 
 void BeforeNextCancel(const IRP* irp, std::function<void()> hook) {
     std::lock_guard<std::mutex> lock(g_irp_mutex);
@@ -127,8 +131,7 @@ std::vector<std::string> IrpLeaks() {
         const bool at_a_driver = irp->CurrentLocation <= irp->StackCount;
         leaks.push_back(std::string(at_a_driver ? "an IRP pending" : "an IRP not freed") +
                         " (major " + std::to_string(at_a_driver ? stack->MajorFunction : -1) +
-                        ", minor " + std::to_string(at_a_driver ? stack->MinorFunction : -1) +
-                        ")");
+                        ", minor " + std::to_string(at_a_driver ? stack->MinorFunction : -1) + ")");
     }
     return leaks;
 }
@@ -208,12 +211,13 @@ VOID NTAPI IoCompleteRequest(PIRP Irp, CCHAR PriorityBoost) {
         Irp->Tail.Overlay.CurrentStackLocation++;
 
         const bool at_top = Irp->CurrentLocation > Irp->StackCount;
-        PDEVICE_OBJECT upper = at_top ? nullptr : Irp->Tail.Overlay.CurrentStackLocation->DeviceObject;
+        PDEVICE_OBJECT upper =
+            at_top ? nullptr : Irp->Tail.Overlay.CurrentStackLocation->DeviceObject;
         const NTSTATUS status = Irp->IoStatus.Status;
-        const bool invoke = routine != nullptr &&
-                            ((NT_SUCCESS(status) && (control & SL_INVOKE_ON_SUCCESS)) ||
-                             (!NT_SUCCESS(status) && (control & SL_INVOKE_ON_ERROR)) ||
-                             (Irp->Cancel && (control & SL_INVOKE_ON_CANCEL)));
+        const bool invoke =
+            routine != nullptr && ((NT_SUCCESS(status) && (control & SL_INVOKE_ON_SUCCESS)) ||
+                                   (!NT_SUCCESS(status) && (control & SL_INVOKE_ON_ERROR)) ||
+                                   (Irp->Cancel && (control & SL_INVOKE_ON_CANCEL)));
         if (invoke) {
             if (routine(upper, Irp, context) == STATUS_MORE_PROCESSING_REQUIRED) return;
         } else if (Irp->PendingReturned && !at_top) {
@@ -223,9 +227,13 @@ VOID NTAPI IoCompleteRequest(PIRP Irp, CCHAR PriorityBoost) {
     FinishIrp(Irp, record.kind);
 }
 
-VOID NTAPI IoAcquireCancelSpinLock(PKIRQL Irql) { KeAcquireSpinLock(&g_cancel_lock, Irql); }
+VOID NTAPI IoAcquireCancelSpinLock(PKIRQL Irql) {
+    KeAcquireSpinLock(&g_cancel_lock, Irql);
+}
 
-VOID NTAPI IoReleaseCancelSpinLock(KIRQL Irql) { KeReleaseSpinLock(&g_cancel_lock, Irql); }
+VOID NTAPI IoReleaseCancelSpinLock(KIRQL Irql) {
+    KeReleaseSpinLock(&g_cancel_lock, Irql);
+}
 
 BOOLEAN NTAPI IoCancelIrp(PIRP Irp) {
     std::function<void()> hook;

@@ -62,7 +62,9 @@ void FailAllocation(uint64_t nth) {
     g_fail_countdown = nth;
 }
 
-void* AllocateModelBlock(size_t size, ULONG tag) { return AllocateBlock(size, tag); }
+void* AllocateModelBlock(size_t size, ULONG tag) {
+    return AllocateBlock(size, tag);
+}
 
 uint64_t PoolBlocksWithTag(ULONG tag) {
     std::lock_guard<std::mutex> lock(g_pool_mutex);
@@ -144,9 +146,13 @@ PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULON
     return AllocateBlock(NumberOfBytes, Tag);
 }
 
-VOID NTAPI ExFreePool(PVOID P) { FreeBlock(P, nullptr); }
+VOID NTAPI ExFreePool(PVOID P) {
+    FreeBlock(P, nullptr);
+}
 
-VOID NTAPI ExFreePoolWithTag(PVOID P, ULONG Tag) { FreeBlock(P, &Tag); }
+VOID NTAPI ExFreePoolWithTag(PVOID P, ULONG Tag) {
+    FreeBlock(P, &Tag);
+}
 
 VOID NTAPI RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString) {
     USHORT length = 0;

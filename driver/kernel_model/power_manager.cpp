@@ -37,7 +37,9 @@ NTSTATUS NTAPI PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     return IoCallDriver(DeviceObject, Irp);
 }
 
-VOID NTAPI PoStartNextPowerIrp(PIRP Irp) { (void)Irp; }
+VOID NTAPI PoStartNextPowerIrp(PIRP Irp) {
+    (void)Irp;
+}
 
 POWER_STATE NTAPI PoSetPowerState(PDEVICE_OBJECT DeviceObject, POWER_STATE_TYPE Type,
                                   POWER_STATE State) {
@@ -48,9 +50,8 @@ POWER_STATE NTAPI PoSetPowerState(PDEVICE_OBJECT DeviceObject, POWER_STATE_TYPE 
 }
 
 NTSTATUS NTAPI PoRequestPowerIrp(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction,
-                                 POWER_STATE PowerState,
-                                 PREQUEST_POWER_COMPLETE CompletionFunction, PVOID Context,
-                                 PIRP* Irp) {
+                                 POWER_STATE PowerState, PREQUEST_POWER_COMPLETE CompletionFunction,
+                                 PVOID Context, PIRP* Irp) {
     if (MinorFunction != IRP_MN_SET_POWER && MinorFunction != IRP_MN_QUERY_POWER &&
         MinorFunction != IRP_MN_WAIT_WAKE) {
         RecordFault("PoRequestPowerIrp with a minor function it does not send");

@@ -20,7 +20,9 @@ constexpr auto kHangTime = std::chrono::seconds(20);
 
 }  // namespace
 
-void SetIrql(KIRQL irql) { t_irql = irql; }
+void SetIrql(KIRQL irql) {
+    t_irql = irql;
+}
 
 }  // namespace kernel_model
 
@@ -28,9 +30,13 @@ using namespace kernel_model;
 
 extern "C" {
 
-KIRQL NTAPI KeGetCurrentIrql(void) { return t_irql; }
+KIRQL NTAPI KeGetCurrentIrql(void) {
+    return t_irql;
+}
 
-VOID NTAPI KeInitializeSpinLock(PKSPIN_LOCK SpinLock) { *SpinLock = 0; }
+VOID NTAPI KeInitializeSpinLock(PKSPIN_LOCK SpinLock) {
+    *SpinLock = 0;
+}
 
 VOID NTAPI KeAcquireSpinLock(PKSPIN_LOCK SpinLock, PKIRQL OldIrql) {
     *OldIrql = t_irql;

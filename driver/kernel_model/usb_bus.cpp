@@ -16,7 +16,9 @@ SimulatedUsbBus* BusOf(PDEVICE_OBJECT device) {
 NTSTATUS NTAPI BusInternalControl(PDEVICE_OBJECT device, PIRP irp) {
     return BusOf(device)->DispatchInternalControl(irp);
 }
-NTSTATUS NTAPI BusPnp(PDEVICE_OBJECT device, PIRP irp) { return BusOf(device)->DispatchPnp(irp); }
+NTSTATUS NTAPI BusPnp(PDEVICE_OBJECT device, PIRP irp) {
+    return BusOf(device)->DispatchPnp(irp);
+}
 NTSTATUS NTAPI BusPower(PDEVICE_OBJECT device, PIRP irp) {
     return BusOf(device)->DispatchPower(irp);
 }
@@ -49,8 +51,15 @@ void* UrbBuffer(PVOID buffer, PMDL mdl) {
 }  // namespace
 
 std::vector<uint8_t> ReceiverDeviceDescriptor() {
-    return {18, USB_DEVICE_DESCRIPTOR_TYPE, 0x00, 0x02, 0, 0, 0, 64, 0xDA, 0x0B, 0x52, 0x81,
-            0x00, 0x01, 1, 2, 3, 1};
+    return {18,   USB_DEVICE_DESCRIPTOR_TYPE,
+            0x00, 0x02,
+            0,    0,
+            0,    64,
+            0x56, 0x4F,
+            0x52, 0x56,
+            0x00, 0x01,
+            1,    2,
+            3,    1};
 }
 
 std::vector<uint8_t> ReceiverConfigurationDescriptor(bool second_interface, bool remote_wakeup) {
@@ -58,13 +67,13 @@ std::vector<uint8_t> ReceiverConfigurationDescriptor(bool second_interface, bool
         9, USB_CONFIGURATION_DESCRIPTOR_TYPE, 0, 0, static_cast<uint8_t>(second_interface ? 2 : 1),
         1, 0, static_cast<uint8_t>(0x80 | (remote_wakeup ? USB_CONFIG_REMOTE_WAKEUP : 0)), 50,
         // Interface 0: mass storage, SCSI transparent, bulk-only.
-        9, USB_INTERFACE_DESCRIPTOR_TYPE, 0, 0, 2, 0x08, 0x06, 0x50, 0,
-        7, USB_ENDPOINT_DESCRIPTOR_TYPE, 0x01, 0x02, 0x00, 0x02, 0,
-        7, USB_ENDPOINT_DESCRIPTOR_TYPE, 0x82, 0x02, 0x00, 0x02, 0};
+        9, USB_INTERFACE_DESCRIPTOR_TYPE, 0, 0, 2, 0x08, 0x06, 0x50, 0, 7,
+        USB_ENDPOINT_DESCRIPTOR_TYPE, 0x01, 0x02, 0x00, 0x02, 0, 7, USB_ENDPOINT_DESCRIPTOR_TYPE,
+        0x82, 0x02, 0x00, 0x02, 0};
     if (second_interface) {
         const std::vector<uint8_t> second = {
-            9, USB_INTERFACE_DESCRIPTOR_TYPE, 1, 0, 1, 0xFF, 0, 0, 0,
-            7, USB_ENDPOINT_DESCRIPTOR_TYPE, 0x83, 0x03, 0x08, 0x00, 10};
+            9, USB_INTERFACE_DESCRIPTOR_TYPE, 1,    0,    1,    0xFF, 0, 0, 0,
+            7, USB_ENDPOINT_DESCRIPTOR_TYPE,  0x83, 0x03, 0x08, 0x00, 10};
         bytes.insert(bytes.end(), second.begin(), second.end());
     }
     bytes[2] = static_cast<uint8_t>(bytes.size() & 0xFF);
@@ -93,7 +102,9 @@ SimulatedUsbBus::SimulatedUsbBus(UsbFunction* function, std::vector<uint8_t> con
     capabilities_.DeviceWake = PowerDeviceD2;
 }
 
-SimulatedUsbBus::~SimulatedUsbBus() { std::free(pdo_); }
+SimulatedUsbBus::~SimulatedUsbBus() {
+    std::free(pdo_);
+}
 
 void SimulatedUsbBus::SetCapabilities(const DEVICE_CAPABILITIES& capabilities) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -135,7 +146,8 @@ void SimulatedUsbBus::ReleaseHeldTransfers() {
         held_.clear();
     }
     for (PIRP irp : released) {
-        PURB urb = static_cast<PURB>(IoGetCurrentIrpStackLocation(irp)->Parameters.Others.Argument1);
+        PURB urb =
+            static_cast<PURB>(IoGetCurrentIrpStackLocation(irp)->Parameters.Others.Argument1);
         CarryTransfer(irp, urb);
     }
 }
@@ -315,53 +327,55 @@ const ConfiguredPipe* SimulatedUsbBus::FindPipe(USBD_PIPE_HANDLE handle) {
 NTSTATUS SimulatedUsbBus::DispatchInternalControl(PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
-    case IOCTL_INTERNAL_USB_SUBMIT_URB:
-        return HandleUrb(irp, static_cast<PURB>(stack->Parameters.Others.Argument1));
-    case IOCTL_INTERNAL_USB_GET_PORT_STATUS: {
-        NTSTATUS failure;
-        ULONG status = 0;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            port_status_queries_++;
-            failure = port_status_failure_;
-            port_status_failure_ = STATUS_SUCCESS;
-            status = (port_connected_ ? USBD_PORT_CONNECTED : 0) |
-                     (port_enabled_ ? USBD_PORT_ENABLED : 0);
-        }
-        if (!NT_SUCCESS(failure)) return Complete(irp, failure);
-        *static_cast<PULONG>(stack->Parameters.Others.Argument1) = status;
-        return Complete(irp, STATUS_SUCCESS);
-    }
-    case IOCTL_INTERNAL_USB_RESET_PORT: {
-        bool connected;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            port_resets_++;
-            connected = port_connected_;
-            port_enabled_ = connected;
-        }
-        if (!connected || !function_->ResetPort()) return Complete(irp, STATUS_UNSUCCESSFUL);
-        return Complete(irp, STATUS_SUCCESS);
-    }
-    case IOCTL_INTERNAL_USB_SUBMIT_IDLE_NOTIFICATION: {
-        NTSTATUS rejection;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            idle_requests_seen_++;
-            rejection = idle_rejection_;
-            if (NT_SUCCESS(rejection)) {
-                if (idle_irp_ != nullptr) RecordFault("a second idle request while one is pending");
-                idle_irp_ = irp;
+        case IOCTL_INTERNAL_USB_SUBMIT_URB:
+            return HandleUrb(irp, static_cast<PURB>(stack->Parameters.Others.Argument1));
+        case IOCTL_INTERNAL_USB_GET_PORT_STATUS: {
+            NTSTATUS failure;
+            ULONG status = 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                port_status_queries_++;
+                failure = port_status_failure_;
+                port_status_failure_ = STATUS_SUCCESS;
+                status = (port_connected_ ? USBD_PORT_CONNECTED : 0) |
+                         (port_enabled_ ? USBD_PORT_ENABLED : 0);
             }
+            if (!NT_SUCCESS(failure)) return Complete(irp, failure);
+            *static_cast<PULONG>(stack->Parameters.Others.Argument1) = status;
+            return Complete(irp, STATUS_SUCCESS);
         }
-        if (stack->Parameters.DeviceIoControl.InputBufferLength != sizeof(USB_IDLE_CALLBACK_INFO))
-            RecordFault("idle request without its callback information");
-        if (!NT_SUCCESS(rejection)) return Complete(irp, rejection);
-        return Pend(irp);
-    }
-    default:
-        RecordFault("unknown internal control code sent to the USB stack");
-        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+        case IOCTL_INTERNAL_USB_RESET_PORT: {
+            bool connected;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                port_resets_++;
+                connected = port_connected_;
+                port_enabled_ = connected;
+            }
+            if (!connected || !function_->ResetPort()) return Complete(irp, STATUS_UNSUCCESSFUL);
+            return Complete(irp, STATUS_SUCCESS);
+        }
+        case IOCTL_INTERNAL_USB_SUBMIT_IDLE_NOTIFICATION: {
+            NTSTATUS rejection;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                idle_requests_seen_++;
+                rejection = idle_rejection_;
+                if (NT_SUCCESS(rejection)) {
+                    if (idle_irp_ != nullptr)
+                        RecordFault("a second idle request while one is pending");
+                    idle_irp_ = irp;
+                }
+            }
+            if (stack->Parameters.DeviceIoControl.InputBufferLength !=
+                sizeof(USB_IDLE_CALLBACK_INFO))
+                RecordFault("idle request without its callback information");
+            if (!NT_SUCCESS(rejection)) return Complete(irp, rejection);
+            return Pend(irp);
+        }
+        default:
+            RecordFault("unknown internal control code sent to the USB stack");
+            return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
     }
 }
 
@@ -380,72 +394,74 @@ NTSTATUS SimulatedUsbBus::HandleUrb(PIRP irp, PURB urb) {
     }
     NTSTATUS status;
     switch (function) {
-    case URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE:
-        status = GetDescriptor(urb);
-        break;
-    case URB_FUNCTION_SELECT_CONFIGURATION:
-        status = SelectConfiguration(urb);
-        break;
-    case URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER:
-        return Transfer(irp, urb);
-    case URB_FUNCTION_ABORT_PIPE: {
-        if (urb->UrbHeader.Length != sizeof(struct _URB_PIPE_REQUEST))
-            RecordFault("abort-pipe URB of the wrong length");
-        std::vector<PIRP> aborted;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            const ConfiguredPipe* pipe = FindPipe(urb->UrbPipeRequest.PipeHandle);
-            if (pipe == nullptr) {
-                RecordFault("abort of an unknown pipe");
-                status = STATUS_INVALID_PARAMETER;
-                break;
-            }
-            aborts_[pipe->endpoint]++;
-            for (std::vector<PIRP>* list : {&held_, &hanging_}) {
-                for (PIRP pending : *list) {
-                    PURB pending_urb = static_cast<PURB>(
-                        IoGetCurrentIrpStackLocation(pending)->Parameters.Others.Argument1);
-                    if (pending_urb->UrbBulkOrInterruptTransfer.PipeHandle == pipe->handle &&
-                        IoSetCancelRoutine(pending, nullptr) != nullptr)
-                        aborted.push_back(pending);
+        case URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE:
+            status = GetDescriptor(urb);
+            break;
+        case URB_FUNCTION_SELECT_CONFIGURATION:
+            status = SelectConfiguration(urb);
+            break;
+        case URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER:
+            return Transfer(irp, urb);
+        case URB_FUNCTION_ABORT_PIPE: {
+            if (urb->UrbHeader.Length != sizeof(struct _URB_PIPE_REQUEST))
+                RecordFault("abort-pipe URB of the wrong length");
+            std::vector<PIRP> aborted;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                const ConfiguredPipe* pipe = FindPipe(urb->UrbPipeRequest.PipeHandle);
+                if (pipe == nullptr) {
+                    RecordFault("abort of an unknown pipe");
+                    status = STATUS_INVALID_PARAMETER;
+                    break;
                 }
-                for (PIRP pending : aborted)
-                    list->erase(std::remove(list->begin(), list->end(), pending), list->end());
+                aborts_[pipe->endpoint]++;
+                for (std::vector<PIRP>* list : {&held_, &hanging_}) {
+                    for (PIRP pending : *list) {
+                        PURB pending_urb = static_cast<PURB>(
+                            IoGetCurrentIrpStackLocation(pending)->Parameters.Others.Argument1);
+                        if (pending_urb->UrbBulkOrInterruptTransfer.PipeHandle == pipe->handle &&
+                            IoSetCancelRoutine(pending, nullptr) != nullptr)
+                            aborted.push_back(pending);
+                    }
+                    for (PIRP pending : aborted)
+                        list->erase(std::remove(list->begin(), list->end(), pending), list->end());
+                }
             }
-        }
-        for (PIRP pending : aborted) {
-            static_cast<PURB>(IoGetCurrentIrpStackLocation(pending)->Parameters.Others.Argument1)
-                ->UrbHeader.Status = USBD_STATUS_CANCELED;
-            pending->IoStatus.Information = 0;
-            Complete(pending, STATUS_CANCELLED);
-        }
-        status = STATUS_SUCCESS;
-        break;
-    }
-    case URB_FUNCTION_RESET_PIPE: {
-        if (urb->UrbHeader.Length != sizeof(struct _URB_PIPE_REQUEST))
-            RecordFault("reset-pipe URB of the wrong length");
-        uint8_t endpoint = 0;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            const ConfiguredPipe* pipe = FindPipe(urb->UrbPipeRequest.PipeHandle);
-            if (pipe == nullptr) {
-                RecordFault("reset of an unknown pipe");
-                status = STATUS_INVALID_PARAMETER;
-                break;
+            for (PIRP pending : aborted) {
+                static_cast<PURB>(
+                    IoGetCurrentIrpStackLocation(pending)->Parameters.Others.Argument1)
+                    ->UrbHeader.Status = USBD_STATUS_CANCELED;
+                pending->IoStatus.Information = 0;
+                Complete(pending, STATUS_CANCELLED);
             }
-            endpoint = pipe->endpoint;
-            reset_pipes_[endpoint]++;
+            status = STATUS_SUCCESS;
+            break;
         }
-        status = function_->ClearHalt(endpoint) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
-        break;
+        case URB_FUNCTION_RESET_PIPE: {
+            if (urb->UrbHeader.Length != sizeof(struct _URB_PIPE_REQUEST))
+                RecordFault("reset-pipe URB of the wrong length");
+            uint8_t endpoint = 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                const ConfiguredPipe* pipe = FindPipe(urb->UrbPipeRequest.PipeHandle);
+                if (pipe == nullptr) {
+                    RecordFault("reset of an unknown pipe");
+                    status = STATUS_INVALID_PARAMETER;
+                    break;
+                }
+                endpoint = pipe->endpoint;
+                reset_pipes_[endpoint]++;
+            }
+            status = function_->ClearHalt(endpoint) ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+            break;
+        }
+        default:
+            RecordFault("unknown URB function");
+            status = STATUS_INVALID_PARAMETER;
+            break;
     }
-    default:
-        RecordFault("unknown URB function");
-        status = STATUS_INVALID_PARAMETER;
-        break;
-    }
-    urb->UrbHeader.Status = NT_SUCCESS(status) ? USBD_STATUS_SUCCESS : USBD_STATUS_INVALID_PARAMETER;
+    urb->UrbHeader.Status =
+        NT_SUCCESS(status) ? USBD_STATUS_SUCCESS : USBD_STATUS_INVALID_PARAMETER;
     irp->IoStatus.Information = 0;
     return Complete(irp, status);
 }
@@ -494,14 +510,16 @@ NTSTATUS SimulatedUsbBus::SelectConfiguration(PURB urb) {
         interface->Protocol = descriptor[at + 7];
         interface->InterfaceHandle = interface;
         ULONG pipe = 0;
-        for (at += descriptor[at]; at < total && descriptor[at + 1] != USB_INTERFACE_DESCRIPTOR_TYPE;
+        for (at += descriptor[at];
+             at < total && descriptor[at + 1] != USB_INTERFACE_DESCRIPTOR_TYPE;
              at += descriptor[at]) {
             if (descriptor[at + 1] != USB_ENDPOINT_DESCRIPTOR_TYPE) continue;
             if (pipe >= interface->NumberOfPipes) return STATUS_INVALID_PARAMETER;
             USBD_PIPE_INFORMATION& info = interface->Pipes[pipe++];
             info.EndpointAddress = descriptor[at + 2];
             info.PipeType = static_cast<USBD_PIPE_TYPE>(descriptor[at + 3] & 3);
-            info.MaximumPacketSize = static_cast<USHORT>(descriptor[at + 4] | descriptor[at + 5] << 8);
+            info.MaximumPacketSize =
+                static_cast<USHORT>(descriptor[at + 4] | descriptor[at + 5] << 8);
             info.Interval = descriptor[at + 6];
             info.PipeHandle = &pipe_handles_[pipes_.size()];
             pipes_.push_back(ConfiguredPipe{info.PipeHandle, info.EndpointAddress, info.PipeType,
@@ -528,8 +546,8 @@ NTSTATUS SimulatedUsbBus::Transfer(PIRP irp, PURB urb) {
             const bool in = (transfer.TransferFlags & USBD_TRANSFER_DIRECTION) != 0;
             if (in != ((pipe->endpoint & USB_ENDPOINT_DIRECTION_MASK) != 0))
                 RecordFault("transfer direction disagrees with the endpoint");
-            transfers_.push_back(
-                TransferRecord{pipe->endpoint, transfer.TransferBufferLength, transfer.TransferFlags});
+            transfers_.push_back(TransferRecord{pipe->endpoint, transfer.TransferBufferLength,
+                                                transfer.TransferFlags});
             at_once = fail_transfer_at_once_;
             fail_transfer_at_once_ = STATUS_SUCCESS;
         }
@@ -556,7 +574,8 @@ NTSTATUS SimulatedUsbBus::CarryTransfer(PIRP irp, PURB urb) {
         std::lock_guard<std::mutex> lock(mutex_);
         endpoint = FindPipe(transfer.PipeHandle)->endpoint;
     }
-    auto* data = static_cast<uint8_t*>(UrbBuffer(transfer.TransferBuffer, transfer.TransferBufferMDL));
+    auto* data =
+        static_cast<uint8_t*>(UrbBuffer(transfer.TransferBuffer, transfer.TransferBufferMDL));
     uint32_t done = 0;
     const UsbTransferResult result =
         (endpoint & USB_ENDPOINT_DIRECTION_MASK)
@@ -564,24 +583,24 @@ NTSTATUS SimulatedUsbBus::CarryTransfer(PIRP irp, PURB urb) {
             : function_->BulkOut(endpoint, data, transfer.TransferBufferLength, &done);
     irp->IoStatus.Information = 0;
     switch (result) {
-    case UsbTransferResult::kOk:
-        urb->UrbHeader.Status = USBD_STATUS_SUCCESS;
-        transfer.TransferBufferLength = done;
-        return Complete(irp, STATUS_SUCCESS);
-    case UsbTransferResult::kStall:
-        urb->UrbHeader.Status = USBD_STATUS_STALL_PID;
-        transfer.TransferBufferLength = 0;
-        return Complete(irp, STATUS_UNSUCCESSFUL);
-    case UsbTransferResult::kNoDevice:
-        urb->UrbHeader.Status = USBD_STATUS_DEVICE_GONE;
-        transfer.TransferBufferLength = 0;
-        return Complete(irp, STATUS_DEVICE_NOT_CONNECTED);
-    case UsbTransferResult::kFailed:
-        urb->UrbHeader.Status = USBD_STATUS_DEV_NOT_RESPONDING;
-        transfer.TransferBufferLength = 0;
-        return Complete(irp, STATUS_UNSUCCESSFUL);
-    case UsbTransferResult::kHang:
-        break;
+        case UsbTransferResult::kOk:
+            urb->UrbHeader.Status = USBD_STATUS_SUCCESS;
+            transfer.TransferBufferLength = done;
+            return Complete(irp, STATUS_SUCCESS);
+        case UsbTransferResult::kStall:
+            urb->UrbHeader.Status = USBD_STATUS_STALL_PID;
+            transfer.TransferBufferLength = 0;
+            return Complete(irp, STATUS_UNSUCCESSFUL);
+        case UsbTransferResult::kNoDevice:
+            urb->UrbHeader.Status = USBD_STATUS_DEVICE_GONE;
+            transfer.TransferBufferLength = 0;
+            return Complete(irp, STATUS_DEVICE_NOT_CONNECTED);
+        case UsbTransferResult::kFailed:
+            urb->UrbHeader.Status = USBD_STATUS_DEV_NOT_RESPONDING;
+            transfer.TransferBufferLength = 0;
+            return Complete(irp, STATUS_UNSUCCESSFUL);
+        case UsbTransferResult::kHang:
+            break;
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -606,57 +625,57 @@ NTSTATUS SimulatedUsbBus::DispatchPnp(PIRP irp) {
     }
     if (!NT_SUCCESS(failure)) return Complete(irp, failure);
     switch (stack->MinorFunction) {
-    case IRP_MN_QUERY_CAPABILITIES: {
-        PDEVICE_CAPABILITIES target = stack->Parameters.DeviceCapabilities.Capabilities;
-        capabilities.Size = target->Size;
-        capabilities.Version = target->Version;
-        *target = capabilities;
-        return Complete(irp, STATUS_SUCCESS);
-    }
-    case IRP_MN_START_DEVICE:
-    case IRP_MN_QUERY_STOP_DEVICE:
-    case IRP_MN_CANCEL_STOP_DEVICE:
-    case IRP_MN_STOP_DEVICE:
-    case IRP_MN_QUERY_REMOVE_DEVICE:
-    case IRP_MN_CANCEL_REMOVE_DEVICE:
-    case IRP_MN_SURPRISE_REMOVAL:
-    case IRP_MN_REMOVE_DEVICE:
-        return Complete(irp, STATUS_SUCCESS);
-    default:
-        // Requests the bus does not handle keep the status they came with.
-        return Complete(irp, irp->IoStatus.Status);
+        case IRP_MN_QUERY_CAPABILITIES: {
+            PDEVICE_CAPABILITIES target = stack->Parameters.DeviceCapabilities.Capabilities;
+            capabilities.Size = target->Size;
+            capabilities.Version = target->Version;
+            *target = capabilities;
+            return Complete(irp, STATUS_SUCCESS);
+        }
+        case IRP_MN_START_DEVICE:
+        case IRP_MN_QUERY_STOP_DEVICE:
+        case IRP_MN_CANCEL_STOP_DEVICE:
+        case IRP_MN_STOP_DEVICE:
+        case IRP_MN_QUERY_REMOVE_DEVICE:
+        case IRP_MN_CANCEL_REMOVE_DEVICE:
+        case IRP_MN_SURPRISE_REMOVAL:
+        case IRP_MN_REMOVE_DEVICE:
+            return Complete(irp, STATUS_SUCCESS);
+        default:
+            // Requests the bus does not handle keep the status they came with.
+            return Complete(irp, irp->IoStatus.Status);
     }
 }
 
 NTSTATUS SimulatedUsbBus::DispatchPower(PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     switch (stack->MinorFunction) {
-    case IRP_MN_SET_POWER: {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stack->Parameters.Power.Type == DevicePowerState) {
-            device_power_ = stack->Parameters.Power.State.DeviceState;
-            device_power_seen_.push_back(device_power_);
-        } else {
-            system_power_seen_.push_back(stack->Parameters.Power.State.SystemState);
-        }
-        break;
-    }
-    case IRP_MN_QUERY_POWER:
-        break;
-    case IRP_MN_WAIT_WAKE: {
-        {
+        case IRP_MN_SET_POWER: {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (wait_wake_irp_ != nullptr) {
-                PoStartNextPowerIrp(irp);
-                return Complete(irp, STATUS_DEVICE_BUSY);
+            if (stack->Parameters.Power.Type == DevicePowerState) {
+                device_power_ = stack->Parameters.Power.State.DeviceState;
+                device_power_seen_.push_back(device_power_);
+            } else {
+                system_power_seen_.push_back(stack->Parameters.Power.State.SystemState);
             }
-            wait_wake_irp_ = irp;
+            break;
         }
-        return Pend(irp);
-    }
-    default:
-        PoStartNextPowerIrp(irp);
-        return Complete(irp, irp->IoStatus.Status);
+        case IRP_MN_QUERY_POWER:
+            break;
+        case IRP_MN_WAIT_WAKE: {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (wait_wake_irp_ != nullptr) {
+                    PoStartNextPowerIrp(irp);
+                    return Complete(irp, STATUS_DEVICE_BUSY);
+                }
+                wait_wake_irp_ = irp;
+            }
+            return Pend(irp);
+        }
+        default:
+            PoStartNextPowerIrp(irp);
+            return Complete(irp, irp->IoStatus.Status);
     }
     PoStartNextPowerIrp(irp);
     return Complete(irp, STATUS_SUCCESS);

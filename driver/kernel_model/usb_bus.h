@@ -37,7 +37,7 @@ struct TransferRecord {
 };
 
 class SimulatedUsbBus {
-public:
+  public:
     SimulatedUsbBus(UsbFunction* function, std::vector<uint8_t> configuration_descriptor);
     ~SimulatedUsbBus();
     SimulatedUsbBus(const SimulatedUsbBus&) = delete;
@@ -96,7 +96,7 @@ public:
     NTSTATUS DispatchSystemControl(PIRP irp);
     void Cancel(PIRP irp);
 
-private:
+  private:
     NTSTATUS HandleUrb(PIRP irp, PURB urb);
     NTSTATUS SelectConfiguration(PURB urb);
     NTSTATUS GetDescriptor(PURB urb);
@@ -119,8 +119,8 @@ private:
     std::map<USHORT, NTSTATUS> urb_failures_;
     NTSTATUS fail_transfer_at_once_ = STATUS_SUCCESS;
     bool hold_transfers_ = false;
-    std::vector<PIRP> held_;       // transfers held by the test
-    std::vector<PIRP> hanging_;    // transfers the function left hanging
+    std::vector<PIRP> held_;     // transfers held by the test
+    std::vector<PIRP> hanging_;  // transfers the function left hanging
     bool port_connected_ = true;
     bool port_enabled_ = true;
     NTSTATUS port_status_failure_ = STATUS_SUCCESS;

@@ -15,7 +15,7 @@ enum class UsbTransferResult {
 };
 
 class UsbFunction {
-public:
+  public:
     virtual ~UsbFunction() = default;
     // `endpoint` is the endpoint address (bit 7 set for IN endpoints).
     virtual UsbTransferResult BulkOut(uint8_t endpoint, const uint8_t* data, uint32_t size,

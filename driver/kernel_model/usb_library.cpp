@@ -1,11 +1,11 @@
 // The USB driver library's configuration helpers.
-#include "driver/kernel_model/kernel_model.h"
-#include "driver/kernel_model/model_state.h"
-
 #include <usbdlib.h>
 
 #include <cstddef>
 #include <cstring>
+
+#include "driver/kernel_model/kernel_model.h"
+#include "driver/kernel_model/model_state.h"
 
 namespace {
 
@@ -25,8 +25,8 @@ PUSB_INTERFACE_DESCRIPTOR NTAPI USBD_ParseConfigurationDescriptorEx(
     LONG InterfaceNumber, LONG AlternateSetting, LONG InterfaceClass, LONG InterfaceSubClass,
     LONG InterfaceProtocol) {
     PUCHAR position = static_cast<PUCHAR>(StartPosition);
-    PUCHAR end = reinterpret_cast<PUCHAR>(ConfigurationDescriptor) +
-                 ConfigurationDescriptor->wTotalLength;
+    PUCHAR end =
+        reinterpret_cast<PUCHAR>(ConfigurationDescriptor) + ConfigurationDescriptor->wTotalLength;
     while (position + 2 <= end && position[0] >= 2 && position + position[0] <= end) {
         auto* interface = reinterpret_cast<PUSB_INTERFACE_DESCRIPTOR>(position);
         if (position[1] == USB_INTERFACE_DESCRIPTOR_TYPE &&

@@ -6,7 +6,7 @@
 namespace {
 
 class CapabilitiesTest : public DriverTest {
-protected:
+  protected:
     void SetUp() override {
         DriverTest::SetUp();
         ASSERT_EQ(host_->Load(), STATUS_SUCCESS);

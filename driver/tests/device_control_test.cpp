@@ -6,7 +6,7 @@
 namespace {
 
 class DeviceControlTest : public DriverTest {
-protected:
+  protected:
     void SetUp() override {
         DriverTest::SetUp();
         PlugIn();
@@ -23,7 +23,8 @@ protected:
 };
 
 TEST_F(DeviceControlTest, GetConfigCopiesTheWholeDescriptor) {
-    const std::vector<uint8_t> expected = kernel_model::ReceiverConfigurationDescriptor(false, false);
+    const std::vector<uint8_t> expected =
+        kernel_model::ReceiverConfigurationDescriptor(false, false);
     std::vector<uint8_t> output(64, 0xEE);
     ULONG_PTR information = 0;
     EXPECT_EQ(host_->Control(*device_, IOCTL_PVR_GET_CONFIG, output.data(), 64, &information),
@@ -33,7 +34,8 @@ TEST_F(DeviceControlTest, GetConfigCopiesTheWholeDescriptor) {
 }
 
 TEST_F(DeviceControlTest, GetConfigWithABufferOneByteShortReturnsNoData) {
-    const ULONG size = static_cast<ULONG>(kernel_model::ReceiverConfigurationDescriptor(false, false).size());
+    const ULONG size =
+        static_cast<ULONG>(kernel_model::ReceiverConfigurationDescriptor(false, false).size());
     std::vector<uint8_t> output(size - 1, 0xEE);
     ULONG_PTR information = 99;
     EXPECT_EQ(host_->Control(*device_, IOCTL_PVR_GET_CONFIG, output.data(), size - 1, &information),
@@ -44,7 +46,8 @@ TEST_F(DeviceControlTest, GetConfigWithABufferOneByteShortReturnsNoData) {
 
 TEST_F(DeviceControlTest, ResetPipeNeedsAPipeHandle) {
     ULONG_PTR information = 0;
-    EXPECT_EQ(host_->Control(*pipe_, IOCTL_PVR_RESET_PIPE, nullptr, 0, &information), STATUS_SUCCESS);
+    EXPECT_EQ(host_->Control(*pipe_, IOCTL_PVR_RESET_PIPE, nullptr, 0, &information),
+              STATUS_SUCCESS);
     EXPECT_EQ(bus_->ResetPipesOf(0x01), 1u);
     EXPECT_EQ(function_.ClearHalts(), 1u);
     EXPECT_EQ(host_->Control(*device_, IOCTL_PVR_RESET_PIPE, nullptr, 0, &information),
@@ -56,7 +59,8 @@ TEST_F(DeviceControlTest, ResetPipeNeedsAPipeHandle) {
 
 TEST_F(DeviceControlTest, ResetDeviceLeavesAHealthyPortAlone) {
     ULONG_PTR information = 0;
-    EXPECT_EQ(host_->Control(*pipe_, IOCTL_PVR_RESET_DEVICE, nullptr, 0, &information), STATUS_SUCCESS);
+    EXPECT_EQ(host_->Control(*pipe_, IOCTL_PVR_RESET_DEVICE, nullptr, 0, &information),
+              STATUS_SUCCESS);
     EXPECT_EQ(bus_->PortStatusQueries(), 1u);
     EXPECT_EQ(bus_->PortResets(), 0u);
 }
@@ -64,7 +68,8 @@ TEST_F(DeviceControlTest, ResetDeviceLeavesAHealthyPortAlone) {
 TEST_F(DeviceControlTest, ResetDeviceResetsADisabledPort) {
     bus_->SetPort(true, false);
     ULONG_PTR information = 0;
-    EXPECT_EQ(host_->Control(*pipe_, IOCTL_PVR_RESET_DEVICE, nullptr, 0, &information), STATUS_SUCCESS);
+    EXPECT_EQ(host_->Control(*pipe_, IOCTL_PVR_RESET_DEVICE, nullptr, 0, &information),
+              STATUS_SUCCESS);
     EXPECT_EQ(bus_->PortResets(), 1u);
     EXPECT_EQ(function_.PortResets(), 1u);
 }
@@ -72,7 +77,8 @@ TEST_F(DeviceControlTest, ResetDeviceResetsADisabledPort) {
 TEST_F(DeviceControlTest, ResetDeviceDoesNotResetADisconnectedPortAndReportsAFailedQuery) {
     bus_->SetPort(false, false);
     ULONG_PTR information = 0;
-    EXPECT_EQ(host_->Control(*pipe_, IOCTL_PVR_RESET_DEVICE, nullptr, 0, &information), STATUS_SUCCESS);
+    EXPECT_EQ(host_->Control(*pipe_, IOCTL_PVR_RESET_DEVICE, nullptr, 0, &information),
+              STATUS_SUCCESS);
     bus_->FailPortStatus(STATUS_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(host_->Control(*pipe_, IOCTL_PVR_RESET_DEVICE, nullptr, 0, &information),
               STATUS_DEVICE_NOT_CONNECTED);

@@ -12,7 +12,7 @@
 #include "driver/tests/loopback_function.h"
 
 class DriverTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

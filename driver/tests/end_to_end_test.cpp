@@ -25,7 +25,8 @@ constexpr const char* kWrittenFile = "C:\\from_pc.bin";
 
 std::string Pattern(size_t size, unsigned seed) {
     std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; i++) bytes[i] = static_cast<char>((i * 31 + seed + i / 509) & 0xFF);
+    for (size_t i = 0; i < size; i++)
+        bytes[i] = static_cast<char>((i * 31 + seed + i / 509) & 0xFF);
     return bytes;
 }
 
@@ -47,7 +48,7 @@ bool ReadReceiverFile(const char* path, std::string* bytes) {
 }
 
 class EndToEndTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         kernel_model::Reset();
         image_path_ = ::testing::TempDir() + "ovpvrusb_end_to_end.img";

@@ -9,7 +9,7 @@
 #include "driver/kernel_model/usb_function.h"
 
 class LoopbackFunction : public kernel_model::UsbFunction {
-public:
+  public:
     kernel_model::UsbTransferResult BulkOut(uint8_t endpoint, const uint8_t* data, uint32_t size,
                                             uint32_t* done) override;
     kernel_model::UsbTransferResult BulkIn(uint8_t endpoint, uint8_t* data, uint32_t size,
@@ -27,7 +27,7 @@ public:
     uint64_t ClearHalts();
     uint64_t PortResets();
 
-private:
+  private:
     std::mutex mutex_;
     kernel_model::UsbTransferResult next_result_ = kernel_model::UsbTransferResult::kOk;
     bool fail_clear_halt_ = false;

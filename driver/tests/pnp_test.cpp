@@ -159,7 +159,7 @@ TEST_F(DriverTest, QueryStopWaitsForARunningTransfer) {
 }
 
 class TwoInterfaceDriverTest : public DriverTest {
-protected:
+  protected:
     std::vector<uint8_t> ConfigurationDescriptor() override {
         return kernel_model::ReceiverConfigurationDescriptor(true, false);
     }

@@ -85,7 +85,7 @@ TEST_F(DriverTest, PowerRequestsBeforeStartPassDownUnfollowed) {
 }
 
 class WakeCapableTest : public DriverTest {
-protected:
+  protected:
     std::vector<uint8_t> ConfigurationDescriptor() override {
         return kernel_model::ReceiverConfigurationDescriptor(false, true);
     }

@@ -8,7 +8,7 @@ using kernel_model::UsbTransferResult;
 namespace {
 
 class ReadWriteTest : public DriverTest {
-protected:
+  protected:
     void SetUp() override {
         DriverTest::SetUp();
         PlugIn();
@@ -40,7 +40,8 @@ TEST_F(ReadWriteTest, ReadsOfOneByteUpToTheLimitAreOneTransferEach) {
         const kernel_model::TransferRecord last = bus_->Transfers().back();
         EXPECT_EQ(last.endpoint, 0x82);
         EXPECT_EQ(last.length, length);
-        EXPECT_EQ(last.flags, static_cast<ULONG>(USBD_SHORT_TRANSFER_OK | USBD_TRANSFER_DIRECTION_IN));
+        EXPECT_EQ(last.flags,
+                  static_cast<ULONG>(USBD_SHORT_TRANSFER_OK | USBD_TRANSFER_DIRECTION_IN));
     }
     EXPECT_EQ(bus_->Transfers().size(), 2u);
 }

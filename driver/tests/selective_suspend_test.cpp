@@ -7,7 +7,7 @@
 namespace {
 
 class SelectiveSuspendTest : public DriverTest {
-protected:
+  protected:
     void SetUp() override {
         DriverTest::SetUp();
         EnableSelectiveSuspend();

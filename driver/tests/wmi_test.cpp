@@ -9,7 +9,7 @@
 namespace {
 
 class WmiTest : public DriverTest {
-protected:
+  protected:
     void SetUp() override {
         DriverTest::SetUp();
         PlugIn();

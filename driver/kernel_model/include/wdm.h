@@ -181,8 +181,7 @@ typedef struct _KTIMER {
     BOOLEAN Inserted;
 } KTIMER, *PKTIMER;
 
-VOID NTAPI KeInitializeDpc(PRKDPC Dpc, PKDEFERRED_ROUTINE DeferredRoutine,
-                           PVOID DeferredContext);
+VOID NTAPI KeInitializeDpc(PRKDPC Dpc, PKDEFERRED_ROUTINE DeferredRoutine, PVOID DeferredContext);
 VOID NTAPI KeInitializeTimerEx(PKTIMER Timer, TIMER_TYPE Type);
 // DueTime in units of 100 ns, negative for a time relative to now; Period in milliseconds.
 BOOLEAN NTAPI KeSetTimerEx(PKTIMER Timer, LARGE_INTEGER DueTime, LONG Period, PKDPC Dpc);
@@ -280,8 +279,8 @@ typedef struct _FILE_OBJECT {
     UNICODE_STRING FileName;
 } FILE_OBJECT, *PFILE_OBJECT;
 
-typedef NTSTATUS(NTAPI IO_COMPLETION_ROUTINE)(struct _DEVICE_OBJECT* DeviceObject,
-                                              struct _IRP* Irp, PVOID Context);
+typedef NTSTATUS(NTAPI IO_COMPLETION_ROUTINE)(struct _DEVICE_OBJECT* DeviceObject, struct _IRP* Irp,
+                                              PVOID Context);
 typedef IO_COMPLETION_ROUTINE* PIO_COMPLETION_ROUTINE;
 
 typedef VOID(NTAPI DRIVER_CANCEL)(struct _DEVICE_OBJECT* DeviceObject, struct _IRP* Irp);
@@ -513,8 +512,7 @@ PIRP NTAPI IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT Dev
 
 PMDL NTAPI IoAllocateMdl(PVOID VirtualAddress, ULONG Length, BOOLEAN SecondaryBuffer,
                          BOOLEAN ChargeQuota, PIRP Irp);
-VOID NTAPI IoBuildPartialMdl(PMDL SourceMdl, PMDL TargetMdl, PVOID VirtualAddress,
-                             ULONG Length);
+VOID NTAPI IoBuildPartialMdl(PMDL SourceMdl, PMDL TargetMdl, PVOID VirtualAddress, ULONG Length);
 VOID NTAPI IoFreeMdl(PMDL Mdl);
 
 // ---- Device objects and interfaces ----
@@ -553,9 +551,8 @@ VOID NTAPI PoStartNextPowerIrp(PIRP Irp);
 POWER_STATE NTAPI PoSetPowerState(PDEVICE_OBJECT DeviceObject, POWER_STATE_TYPE Type,
                                   POWER_STATE State);
 NTSTATUS NTAPI PoRequestPowerIrp(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction,
-                                 POWER_STATE PowerState,
-                                 PREQUEST_POWER_COMPLETE CompletionFunction, PVOID Context,
-                                 PIRP* Irp);
+                                 POWER_STATE PowerState, PREQUEST_POWER_COMPLETE CompletionFunction,
+                                 PVOID Context, PIRP* Irp);
 
 // ---- Registry ----
 typedef NTSTATUS(NTAPI RTL_QUERY_REGISTRY_ROUTINE)(PWSTR ValueName, ULONG ValueType,
