@@ -70,6 +70,8 @@ static NTSTATUS NTAPI OvAddDevice(PDRIVER_OBJECT DriverObject,
     extension->IoCount = 1;
     KeInitializeSpinLock(&extension->IoCountLock);
     KeInitializeSpinLock(&extension->IdleStateLock);
+    // Until the capabilities say otherwise, an idle device is suspended to D2.
+    extension->IdleDevicePower = PowerDeviceD2;
 
     status = OvWmiRegister(extension);
     if (!NT_SUCCESS(status)) {

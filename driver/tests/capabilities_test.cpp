@@ -27,6 +27,10 @@ class CapabilitiesTest : public DriverTest {
     }
 };
 
+TEST_F(CapabilitiesTest, BeforeTheCapabilitiesAreKnownTheDeviceIdlesInD2) {
+    EXPECT_EQ(Extension()->IdleDevicePower, PowerDeviceD2);
+}
+
 TEST_F(CapabilitiesTest, AllSleepStatesInD3IdleInD2) {
     EXPECT_EQ(IdleStateFor(PowerDeviceD3, PowerDeviceD3, PowerDeviceD3), PowerDeviceD2);
 }
