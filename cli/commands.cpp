@@ -91,6 +91,7 @@ int TransferResult(const CFunctionMgr& manager, bool ok) {
     if (ok) return 0;
     if (manager.stopped)
         return Fail("stopped; the partial file stays and is resumed when the same copy runs again");
+    if (manager.failure.empty()) return 1;  // the sources that were missing are named above
     return Fail(manager.failure + "; files copied before stay, run the same command again to "
                                   "resume the rest");
 }
