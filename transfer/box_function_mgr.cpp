@@ -149,12 +149,7 @@ bool CBoxFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
     LogScope scope("CBoxFunctionMgr::CopyFiles", 2);
     CFunctionMgr::CopyFiles(files, source_base, target_folder);
     const bool split = MustSplitLargeFiles(target_folder);
-    total_bytes = 0;
-    for (const CDirEntry& entry : *files)
-        if (entry.isFile == 1) total_bytes += entry.size;
-    start_tick = platform::GetTickCount();
-    done_bytes = 0;
-    platform::SleepMs(50);
+    StartTransfer(*files);
     for (const CDirEntry& entry : *files) {
         const std::string folder =
             JoinTargetFolder(target_folder, RelativeFolder(entry.folderPath, source_base.size()), '/');

@@ -104,6 +104,15 @@ bool CFunctionMgr::CopyFiles(CDirList*, const std::string&, const std::string&) 
     return true;
 }
 
+void CFunctionMgr::StartTransfer(const CDirList& files) {
+    total_bytes = 0;
+    for (const CDirEntry& entry : files)
+        if (entry.isFile == 1) total_bytes += entry.size;
+    start_tick = platform::GetTickCount();
+    done_bytes = 0;
+    platform::SleepMs(50);
+}
+
 bool CFunctionMgr::MoveFiles(CDirList* files, const std::string& target_folder) {
     for (const CDirEntry& entry : *files)
         if (entry.isFile) MoveEntry(entry, target_folder);

@@ -58,6 +58,8 @@ public:
     bool stopped = false;
 
 protected:
+    // Starts the counters of a transfer of `files`: total bytes over its files, done bytes 0.
+    void StartTransfer(const CDirList& files);
     // Sets the modification time of an open PC file (seconds since 1970).
     static void SetPcFileTime(CFile& file, int64_t time);
     // The time a copied PC target gets; CopyFile gives it to every part it finishes.

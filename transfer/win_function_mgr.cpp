@@ -164,12 +164,7 @@ bool CWinFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
                                 const std::string& target_folder) {
     LogScope scope("CWinFunctionMgr::CopyFiles", 2);
     CFunctionMgr::CopyFiles(files, source_base, target_folder);
-    total_bytes = 0;
-    for (const CDirEntry& entry : *files)
-        if (entry.isFile == 1) total_bytes += entry.size;
-    start_tick = platform::GetTickCount();
-    done_bytes = 0;
-    platform::SleepMs(50);
+    StartTransfer(*files);
     for (const CDirEntry& entry : *files) {
         const std::string folder = BoxTargetFolder(entry, source_base, target_folder);
         if (!entry.isFile) {
