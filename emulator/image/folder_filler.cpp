@@ -4,7 +4,7 @@
 #include <fstream>
 #include <vector>
 
-#include "emulator/image/cp1252.h"
+#include "platform/text.h"
 #include "pvrdisk/pcfm.h"
 
 namespace image {
@@ -53,7 +53,7 @@ bool CopyFile(const std::filesystem::path& source, const std::string& target, Fi
 
 bool CopyTree(const std::filesystem::path& folder, const std::string& target, FillResult* result) {
     for (const auto& item : std::filesystem::directory_iterator(folder)) {
-        const std::string name = Utf8ToCp1252(item.path().filename().string());
+        const std::string name = platform::Utf8ToCp1252(item.path().filename().string());
         const std::string path = Join(target, name);
         if (item.is_directory()) {
             if (pcfm_mkdir(path.c_str()) != 0) {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "emulator/image/cp1252.h"
+#include "platform/text.h"
 #include "emulator/image/folder_filler.h"
 #include "emulator/image/receiver_image.h"
 #include "emulator/image/sample_content.h"
@@ -91,7 +91,7 @@ int List(const std::string& image, const std::string& folder) {
         std::printf("%04u-%02u-%02u %02u:%02u:%02u %s %14llu %s\n", entry.year, entry.month,
                     entry.day, entry.hour, entry.minute, entry.second,
                     (entry.attributes & kAttrDirectory) ? "<DIR>" : "     ",
-                    static_cast<unsigned long long>(size), image::Cp1252ToUtf8(name).c_str());
+                    static_cast<unsigned long long>(size), platform::Cp1252ToUtf8(name).c_str());
     }
     std::printf("%u MiB free\n", pcfm_free_space(directory) / 2048);
     pcfm_close(directory);
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     if (command == "fill" && (argc == 4 || argc == 5)) {
         if (!Mount(image_path)) return 2;
         const image::FillResult result =
-            image::FillFromFolder(argv[3], argc == 5 ? image::Utf8ToCp1252(argv[4]) : "C:\\");
+            image::FillFromFolder(argv[3], argc == 5 ? platform::Utf8ToCp1252(argv[4]) : "C:\\");
         image::UnmountReceiverImage();
         std::printf("%llu files, %llu folders, %llu bytes\n",
                     static_cast<unsigned long long>(result.files),
@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
         return ok ? 0 : 1;
     }
     if (command == "list" && (argc == 3 || argc == 4))
-        return List(image_path, argc == 4 ? image::Utf8ToCp1252(argv[3]) : "C:\\");
+        return List(image_path, argc == 4 ? platform::Utf8ToCp1252(argv[3]) : "C:\\");
     if (command == "check" && argc == 3) return Check(image_path);
     return Usage();
 }

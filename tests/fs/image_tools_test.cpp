@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "emulator/image/cp1252.h"
+#include "platform/text.h"
 #include "emulator/image/folder_filler.h"
 #include "emulator/image/receiver_image.h"
 #include "emulator/image/sample_content.h"
@@ -61,10 +61,10 @@ TEST_F(ImageToolsTest, FillFromAFolderTree) {
                        "e.txt"),
               "hallo");
     EXPECT_EQ(ReadFile("C:\\leer"), "");
-    EXPECT_EQ(image::Cp1252ToUtf8("Gr\xFC\xDF"
+    EXPECT_EQ(platform::Cp1252ToUtf8("Gr\xFC\xDF"
                                   "e \x80"),
               "Grüße €");
-    EXPECT_EQ(image::Utf8ToCp1252("Grüße € ☃"),
+    EXPECT_EQ(platform::Utf8ToCp1252("Grüße € ☃"),
               "Gr\xFC\xDF"
               "e \x80 _");
 }
