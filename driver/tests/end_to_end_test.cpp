@@ -1,6 +1,7 @@
 // End to end: the transport and the receiver's file system over a link backend that goes
 // through OvPvrUSB on the kernel model to the emulated receiver serving a sample disk.
 #include <gmock/gmock.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -51,7 +52,10 @@ class EndToEndTest : public ::testing::Test {
   protected:
     void SetUp() override {
         kernel_model::Reset();
-        image_path_ = ::testing::TempDir() + "ovpvrusb_end_to_end.img";
+        // CTest runs the tests of this fixture side by side: each needs its own image.
+        image_path_ = ::testing::TempDir() + "ovpvrusb_" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                      std::to_string(getpid()) + ".img";
         std::string error;
         ASSERT_TRUE(image::MakeReceiverImage(image_path_, kImageBytes, 32768, &error)) << error;
         ASSERT_EQ(image::MountReceiverImage(image_path_), 0);
@@ -75,7 +79,7 @@ class EndToEndTest : public ::testing::Test {
     void TearDown() override {
         EXPECT_EQ(CloseUSBDrv(), 0);
         kernel_model::AttachDriverHost(nullptr);
-        host_->Unplug();
+        if (host_ != nullptr) host_->Unplug();
         EXPECT_THAT(kernel_model::Leaks(), IsEmpty());
         EXPECT_THAT(kernel_model::Faults(), IsEmpty());
         host_.reset();
