@@ -4,11 +4,11 @@
 
 #include <vector>
 
+#include "panes/entry_text.h"
 #include "pvrdisk/pcfm.h"
 #include "transfer/name_helpers.h"
 #include "transfer/receiver_names.h"
 #include "transfer/win_function_mgr.h"
-#include "panes/entry_text.h"
 
 namespace {
 // Bounds the recursion of a damaged disk whose folders lead into each other.
@@ -66,7 +66,9 @@ void GatherReceiverFolder(const std::string& folder, CDirList* gathered) {
     GatherReceiver(folder, gathered, 0);
 }
 
-void GatherPcFolder(const std::string& folder, CDirList* gathered) { GatherPc(folder, gathered, 0); }
+void GatherPcFolder(const std::string& folder, CDirList* gathered) {
+    GatherPc(folder, gathered, 0);
+}
 
 CDirList GatherSelection(const CDirList& selected, bool receiver_side) {
     CDirList gathered;

@@ -20,12 +20,12 @@ struct FileSystemMagic {
     const char* name;
 };
 constexpr FileSystemMagic kFileSystems[] = {
-    {0x4d44, "vfat"},         {0x2011BAB0, "exfat"},   {0xEF53, "ext4"},
-    {0x9123683E, "btrfs"},    {0x58465342, "xfs"},     {0x5346544e, "ntfs"},
-    {0x7366746e, "ntfs3"},    {0x01021994, "tmpfs"},   {0x65735546, "fuseblk"},
-    {0x794c7630, "overlay"},  {0x6969, "nfs"},         {0xFF534D42, "cifs"},
-    {0x2FC12FC1, "zfs"},      {0xF2F52010, "f2fs"},    {0x3153464a, "jfs"},
-    {0x52654973, "reiserfs"}, {0x858458f6, "ramfs"},   {0x9fa0, "proc"},
+    {0x4d44, "vfat"},         {0x2011BAB0, "exfat"}, {0xEF53, "ext4"},
+    {0x9123683E, "btrfs"},    {0x58465342, "xfs"},   {0x5346544e, "ntfs"},
+    {0x7366746e, "ntfs3"},    {0x01021994, "tmpfs"}, {0x65735546, "fuseblk"},
+    {0x794c7630, "overlay"},  {0x6969, "nfs"},       {0xFF534D42, "cifs"},
+    {0x2FC12FC1, "zfs"},      {0xF2F52010, "f2fs"},  {0x3153464a, "jfs"},
+    {0x52654973, "reiserfs"}, {0x858458f6, "ramfs"}, {0x9fa0, "proc"},
 };
 
 }  // namespace
@@ -34,7 +34,7 @@ bool MakePcFileName(std::string& name) {
     const std::string before = name;
     // "|" becomes the broken bar, as the PC's code page shows the byte 0xA6.
     static constexpr std::string_view kReplacements[][2] = {
-        {"/", "-"}, {"\"", "'"}, {"\\", " "}, {"*", ","}, {"?", ","},
+        {"/", "-"}, {"\"", "'"}, {"\\", " "}, {"*", ","},        {"?", ","},
         {":", ";"}, {"<", "("},  {">", ")"},  {"|", "\xC2\xA6"},
     };
     for (const auto& r : kReplacements) ReplaceAll(name, r[0], r[1]);
@@ -60,7 +60,8 @@ bool MakeBoxFileName(std::string& name) {
         size_t end = 0;
         for (size_t chars = 0; chars < 32; ++chars) {
             ++end;
-            while (end < name.size() && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) ++end;
+            while (end < name.size() && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
+                ++end;
         }
         name = name.substr(0, end) + "." + extension;
     }
@@ -83,13 +84,12 @@ bool MakeBoxFileName(std::string& name) {
 std::string MakeAsciiName(const std::string& text) {
     // The Windows-1252 letters of the table, as UTF-8, in the order they are applied.
     static constexpr std::string_view kReplacements[][2] = {
-        {"ä", "ae"}, {"ö", "oe"}, {"ü", "ue"}, {"Ä", "Ae"}, {"Ö", "Oe"}, {"Ü", "Ue"},
-        {"ê", "e"},  {"è", "e"},  {"é", "e"},  {"Ê", "E"},  {"È", "E"},  {"É", "E"},
-        {"ã", "a"},  {"â", "a"},  {"à", "a"},  {"á", "a"},  {"Ã", "A"},  {"Â", "A"},
-        {"À", "A"},  {"Á", "A"},  {"î", "i"},  {"í", "i"},  {"ì", "i"},  {"Î", "I"},
-        {"Í", "I"},  {"Ì", "I"},  {"õ", "o"},  {"ô", "o"},  {"ò", "o"},  {"ó", "o"},
-        {"Õ", "O"},  {"Ô", "O"},  {"Ó", "O"},  {"Ò", "O"},  {"Ø", "O"},  {"Å", "A"},
-        {"æ", "ae"}, {"ø", "o"},  {"Æ", "Ae"}, {"ñ", "n"},  {"ç", "c"},  {"Ç", "C"},
+        {"ä", "ae"}, {"ö", "oe"}, {"ü", "ue"}, {"Ä", "Ae"}, {"Ö", "Oe"}, {"Ü", "Ue"}, {"ê", "e"},
+        {"è", "e"},  {"é", "e"},  {"Ê", "E"},  {"È", "E"},  {"É", "E"},  {"ã", "a"},  {"â", "a"},
+        {"à", "a"},  {"á", "a"},  {"Ã", "A"},  {"Â", "A"},  {"À", "A"},  {"Á", "A"},  {"î", "i"},
+        {"í", "i"},  {"ì", "i"},  {"Î", "I"},  {"Í", "I"},  {"Ì", "I"},  {"õ", "o"},  {"ô", "o"},
+        {"ò", "o"},  {"ó", "o"},  {"Õ", "O"},  {"Ô", "O"},  {"Ó", "O"},  {"Ò", "O"},  {"Ø", "O"},
+        {"Å", "A"},  {"æ", "ae"}, {"ø", "o"},  {"Æ", "Ae"}, {"ñ", "n"},  {"ç", "c"},  {"Ç", "C"},
         {"ß", "ss"}, {".", " "},  {"~", " "},  {"`", "'"},  {"´", "'"},
     };
     std::string name = text;
@@ -121,7 +121,7 @@ void SetFileSystemNameProvider(FileSystemNameProvider provider) {
 
 std::string GetFileSystemName(const std::string& path) {
     if (g_file_system_name_provider != nullptr) return g_file_system_name_provider(path);
-    struct statfs info{};
+    struct statfs info {};
     if (statfs(path.c_str(), &info) != 0) return "";
     for (const FileSystemMagic& fs : kFileSystems)
         if (static_cast<unsigned long>(info.f_type) == static_cast<unsigned long>(fs.magic))
@@ -135,7 +135,8 @@ bool MustSplitLargeFiles(const std::string& path) {
 }
 
 std::string CollapseSlashes(std::string path) {
-    for (size_t at = path.find("//"); at != std::string::npos; at = path.find("//", at)) path.erase(at, 1);
+    for (size_t at = path.find("//"); at != std::string::npos; at = path.find("//", at))
+        path.erase(at, 1);
     return path;
 }
 

@@ -11,7 +11,8 @@ std::string DescribeFile(const CDirEntry& entry) {
     const std::time_t when = static_cast<std::time_t>(entry.time);
     std::tm local{};
     char stamp[64] = "";
-    if (localtime_r(&when, &local) != nullptr) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M", &local);
+    if (localtime_r(&when, &local) != nullptr)
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M", &local);
     return entry.name + " (" + stamp + ") " + FormatSize(entry.size);
 }
 
@@ -45,8 +46,9 @@ bool CheckOverwriteFiles(CFunctionMgr& manager, CDirList* files, const std::stri
         } else {
             // The texts may be long; the buffer holds any two names the file systems allow.
             std::string question(existing_text.size() + new_text.size() + 512, '\0');
-            const int n = std::snprintf(question.data(), question.size(), LoadResString(116).c_str(),
-                                        existing_text.c_str(), new_text.c_str());
+            const int n =
+                std::snprintf(question.data(), question.size(), LoadResString(116).c_str(),
+                              existing_text.c_str(), new_text.c_str());
             question.resize(n > 0 ? static_cast<size_t>(n) : 0);
             answer = ask(question, context);
             if (answer == OverwriteAnswer::kYesToAll) yes_to_all = true;
@@ -86,8 +88,9 @@ TransferCounts CountTransfer(const CFunctionMgr& manager) {
 
 std::string SummaryText(const TransferCounts& counts) {
     char text[512];
-    std::snprintf(text, sizeof text, LoadResString(125).c_str(), static_cast<int>(counts.copied_new),
-                  static_cast<int>(counts.overwritten), static_cast<int>(counts.resumed),
-                  static_cast<int>(counts.equal_kept), static_cast<int>(counts.skipped));
+    std::snprintf(text, sizeof text, LoadResString(125).c_str(),
+                  static_cast<int>(counts.copied_new), static_cast<int>(counts.overwritten),
+                  static_cast<int>(counts.resumed), static_cast<int>(counts.equal_kept),
+                  static_cast<int>(counts.skipped));
     return text;
 }

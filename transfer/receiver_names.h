@@ -6,5 +6,9 @@
 
 #include "platform/text.h"
 
-inline std::string ToBox(const std::string& utf8) { return platform::Utf8ToCp1252(utf8); }
-inline std::string FromBox(const std::string& cp1252) { return platform::Cp1252ToUtf8(cp1252); }
+inline std::string ToBox(const std::string& utf8) {
+    return platform::Utf8ToCp1252(utf8);
+}
+inline std::string FromBox(const std::string& cp1252) {
+    return platform::Cp1252ToUtf8(cp1252);
+}

@@ -4,7 +4,7 @@
 
 namespace {
 class StandardErrorMessages final : public UserMessages {
-public:
+  public:
     void ShowWarning(const std::string& text, const std::string& caption) override {
         std::string line = text;
         for (size_t at = line.find("\r\n"); at != std::string::npos; at = line.find("\r\n", at))
@@ -17,7 +17,9 @@ StandardErrorMessages g_standard_error;
 UserMessages* g_messages = &g_standard_error;
 }  // namespace
 
-UserMessages& Messages() { return *g_messages; }
+UserMessages& Messages() {
+    return *g_messages;
+}
 
 void SetMessages(UserMessages* messages) {
     g_messages = messages != nullptr ? messages : &g_standard_error;

@@ -5,7 +5,7 @@
 #include <string>
 
 class UserMessages {
-public:
+  public:
     virtual ~UserMessages() = default;
     // An exclamation-mark message with its caption, such as "Attention!".
     virtual void ShowWarning(const std::string& text, const std::string& caption) = 0;

@@ -5,7 +5,7 @@
 #include "transfer/function_mgr.h"
 
 class CWinFunctionMgr : public CFunctionMgr {
-public:
+  public:
     bool ReadDir(const std::string& path) override;
     bool CheckDestFiles(CDirList* files, CDirList* existing_sources, CDirList* existing_targets,
                         const std::string& source_base, const std::string& target_folder) override;

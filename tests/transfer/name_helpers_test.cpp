@@ -8,7 +8,9 @@ namespace {
 TEST(MakePcFileName, ReplacesTheNineCharactersOneForOne) {
     std::string name = "a:b|c?.TP0";
     EXPECT_FALSE(MakePcFileName(name));
-    EXPECT_EQ(name, "a;b\xC2\xA6" "c,.TP0");
+    EXPECT_EQ(name,
+              "a;b\xC2\xA6"
+              "c,.TP0");
     name = "x/y\"z\\w*<>";
     EXPECT_FALSE(MakePcFileName(name));
     EXPECT_EQ(name, "x-y'z w,()");
@@ -58,8 +60,7 @@ TEST(MakeAsciiName, SpellsOutUmlautsAndBlanksTheRest) {
 
 TEST(TargetFolder, JoinsAndCollapsesDoubledSeparators) {
     EXPECT_EQ(JoinTargetFolder("D:\\", RelativeFolder("C:\\REC\\", 7), '\\'), "D:\\");
-    EXPECT_EQ(JoinTargetFolder("D:\\", RelativeFolder("C:\\REC\\Movies", 6), '\\'),
-              "D:\\Movies\\");
+    EXPECT_EQ(JoinTargetFolder("D:\\", RelativeFolder("C:\\REC\\Movies", 6), '\\'), "D:\\Movies\\");
     EXPECT_EQ(JoinTargetFolder("/home/me/Videos", RelativeFolder("C:\\REC\\Sport\\Ski", 6), '/'),
               "/home/me/Videos/Sport/Ski/");
     EXPECT_EQ(JoinTargetFolder("C:\\", RelativeFolder("/home/me/Films/New/", 14), '\\'),
