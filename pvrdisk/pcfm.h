@@ -89,6 +89,10 @@ pcfm_file* pcfm_open(const char* path, const char* mode);
 // Writes back the allocation table range and the entry of a handle open for writing.
 // 0, or -1 with pcfm_errno set.
 int pcfm_close(pcfm_file* file);
+// Writes back as a close does but keeps the handle open: once it succeeded, what was written
+// through the handle is on the disk even if the link drops before the close.
+// 0, or -1 with pcfm_errno set (EWRONGKIND for a handle not open for writing).
+int pcfm_flush(pcfm_file* file);
 // Items moved (bytes moved / item size); failures in pcfm_errno and the handle's error.
 size_t pcfm_read(void* destination, size_t item_size, size_t item_count, pcfm_file* file);
 size_t pcfm_write(const void* source, size_t item_size, size_t item_count, pcfm_file* file);

@@ -243,6 +243,8 @@ int ControlOperation(pcfm_file* file, int code, void* argument) {
             return pcfm_remove_directory(file);
         case kControlReadEntry:
             return pcfm_read_entry(file, static_cast<pcfm_dirent*>(argument));
+        case kControlFlush:
+            return (file->open_flags & kModeWrite) ? pcfm_write_back(file) : EWRONGKIND;
         default:
             return EBADCONTROL;
     }
@@ -371,6 +373,19 @@ int pcfm_close(pcfm_file* file) {
         return -1;
     }
     const int result = file->fileops->close(file);
+    if (result != 0) {
+        pcfm_errno = result;
+        return -1;
+    }
+    return 0;
+}
+
+int pcfm_flush(pcfm_file* file) {
+    if (!pcfm_valid(file)) {
+        pcfm_errno = EBADHANDLE;
+        return -1;
+    }
+    const int result = file->fileops->control(file, kControlFlush, nullptr);
     if (result != 0) {
         pcfm_errno = result;
         return -1;

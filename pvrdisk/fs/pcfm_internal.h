@@ -134,6 +134,7 @@ struct pcfm_path_trace {
 
 inline constexpr int kControlCopyEntry = 20;
 inline constexpr int kControlRemoveDirectory = 21;
+inline constexpr int kControlFlush = 22;
 inline constexpr int kControlReadEntry = 23;
 
 // The operations every handle reaches its device through, in slot order.

@@ -337,6 +337,28 @@ TEST_F(FilesTest, FailedTransfersReportTheDevice) {
     pcfm_close(file);
 }
 
+TEST_F(FilesTest, FlushPutsTheFileOnTheDiskAndKeepsTheHandle) {
+    const std::string data = Pattern(100000);
+    pcfm_file* file = pcfm_open("C:\\f", "wb");
+    ASSERT_EQ(pcfm_write(data.data(), 1, data.size(), file), data.size());
+    // A failed flush leaves the handle open for another try.
+    RecordingDriver::fail_write_from = kFatStart;
+    EXPECT_EQ(pcfm_flush(file), -1);
+    EXPECT_EQ(Errno(), EDEVICE);
+    RecordingDriver::fail_write_from = 0;
+    RecordingDriver::writes.clear();
+    ASSERT_EQ(pcfm_flush(file), 0);
+    ASSERT_EQ(RecordingDriver::writes.size(), 2u);  // table range, then the entry
+    EXPECT_EQ(RecordingDriver::writes[1].first_sector, kDataStart);
+    // The handle is never closed: the disk holds the whole file all the same.
+    Remount();
+    EXPECT_EQ(ReadFile("C:\\f"), data);
+    pcfm_file* reading = pcfm_open("C:\\f", "rb");
+    EXPECT_EQ(pcfm_flush(reading), -1);
+    EXPECT_EQ(Errno(), EWRONGKIND);
+    EXPECT_EQ(pcfm_close(reading), 0);
+}
+
 class LargeFilesTest : public DiskTest {};
 
 TEST_F(LargeFilesTest, PositionsBeyondFourGibibytes) {
