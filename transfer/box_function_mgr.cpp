@@ -39,15 +39,17 @@ bool ForEachReceiverEntry(const std::string& folder, Visit visit) {
     return true;
 }
 
-bool StartsWithDot(const pcfm_dirent& e) { return std::string(e.name) == "."; }
+bool StartsWithDot(const pcfm_dirent& e) {
+    return std::string(e.name) == ".";
+}
 
 int64_t EntryTime(const pcfm_dirent& e) {
-    return LocalTimeOf(e.year, e.month == 0 ? 1 : e.month, e.day == 0 ? 1 : e.day, e.hour,
-                       e.minute, e.second);
+    return LocalTimeOf(e.year, e.month == 0 ? 1 : e.month, e.day == 0 ? 1 : e.day, e.hour, e.minute,
+                       e.second);
 }
 
 bool PcFileExists(const std::string& path, uint64_t* size, int64_t* time) {
-    struct stat st{};
+    struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     if (size) *size = static_cast<uint64_t>(st.st_size);
     if (time) *time = st.st_mtim.tv_sec;
@@ -73,7 +75,8 @@ std::string ReadReceiverEpgTitle(const std::string& receiver_path) {
     if (!file.Open(ToBox(receiver_path).c_str(), CFile::modeRead | CFile::typeBinary)) return "";
     std::string bytes(128, '\0');
     file.Seek(static_cast<int64_t>(kEpgTitleOffset), CFile::begin);
-    const unsigned n = file.GetPosition() == kEpgTitleOffset ? file.Read(bytes.data(), kEpgTitleBytes) : 0;
+    const unsigned n =
+        file.GetPosition() == kEpgTitleOffset ? file.Read(bytes.data(), kEpgTitleBytes) : 0;
     file.Close();
     bytes.resize(n);
     return DecodeEpgTitle(bytes);
@@ -128,8 +131,8 @@ bool CBoxFunctionMgr::CheckDestFiles(CDirList* files, CDirList* existing_sources
     const bool split = MustSplitLargeFiles(target_folder);
     for (const CDirEntry& entry : *files) {
         if (!entry.isFile) continue;
-        const std::string folder =
-            JoinTargetFolder(target_folder, RelativeFolder(entry.folderPath, source_base.size()), '/');
+        const std::string folder = JoinTargetFolder(
+            target_folder, RelativeFolder(entry.folderPath, source_base.size()), '/');
         // The name the copy writes: the cleaned one, and a split copy's first part.
         const std::string target = folder + PcTargetName(entry, split);
         CDirEntry existing;
@@ -151,8 +154,8 @@ bool CBoxFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
     const bool split = MustSplitLargeFiles(target_folder);
     StartTransfer(*files);
     for (const CDirEntry& entry : *files) {
-        const std::string folder =
-            JoinTargetFolder(target_folder, RelativeFolder(entry.folderPath, source_base.size()), '/');
+        const std::string folder = JoinTargetFolder(
+            target_folder, RelativeFolder(entry.folderPath, source_base.size()), '/');
         if (!entry.isFile) {
             std::string name = entry.name;
             MakePcFileName(name);
@@ -178,6 +181,7 @@ bool CBoxFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
             held += size;
         }
         bool resume = false;
+        resume_link_lost_ = false;
         std::string target_path = first_part;
         if (!parts.empty()) {
             target_path = parts.back();
@@ -195,17 +199,25 @@ bool CBoxFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
                     resume = settings::AutoResumeFiles() && held + last_length < entry.size &&
                              first.Open(parts[0].c_str(), CFile::modeRead | CFile::typeBinary) &&
                              first.Read(a.data(), kResumeBlock) == kResumeBlock &&
-                             source.Read(b.data(), kResumeBlock) == kResumeBlock && a == b;
+                             ReadResumeBlock(source, b.data(), kResumeBlock) == kResumeBlock &&
+                             a == b;
                     if (resume) {
                         existing.Seek(static_cast<int64_t>(last_length - tail), CFile::begin);
                         source.Seek(static_cast<int64_t>(held + last_length - tail), CFile::begin);
                         resume = existing.Read(a.data(), static_cast<unsigned>(tail)) == tail &&
-                                 source.Read(b.data(), static_cast<unsigned>(tail)) == tail &&
-                                 std::equal(a.begin(), a.begin() + static_cast<ptrdiff_t>(tail), b.begin());
+                                 ReadResumeBlock(source, b.data(), static_cast<unsigned>(tail)) ==
+                                     tail &&
+                                 std::equal(a.begin(), a.begin() + static_cast<ptrdiff_t>(tail),
+                                            b.begin());
                     }
                 }
                 existing.Close();
             }
+        }
+        if (resume_link_lost_) {
+            failure = "the receiver was lost while " + target_path +
+                      " was compared with it; the partial copy is kept for the next run";
+            return false;
         }
         if (!resume) {
             target_path = first_part;

@@ -121,6 +121,7 @@ bool CFunctionMgr::MoveFiles(CDirList* files, const std::string& target_folder) 
 
 bool CFunctionMgr::CheckResume(CFile& source, CFile& target) {
     LogScope scope("CFunctionMgr::CheckResume", 2);
+    resume_link_lost_ = false;
     if (!settings::AutoResumeFiles()) return false;
     const uint64_t source_length = source.GetLength();
     const uint64_t target_length = target.GetLength();
@@ -128,14 +129,21 @@ bool CFunctionMgr::CheckResume(CFile& source, CFile& target) {
     if (target_length <= kResumeMinimumTarget) return false;
     std::vector<uint8_t> blocks[4];
     for (auto& block : blocks) block.assign(kResumeBlock, 0);
-    source.Read(blocks[0].data(), kResumeBlock);
-    target.Read(blocks[1].data(), kResumeBlock);
+    ReadResumeBlock(source, blocks[0].data(), kResumeBlock);
+    ReadResumeBlock(target, blocks[1].data(), kResumeBlock);
     const int64_t tail = static_cast<int64_t>(target_length - kResumeBlock);
     source.Seek(tail, CFile::begin);
     target.Seek(tail, CFile::begin);
-    source.Read(blocks[2].data(), kResumeBlock);
-    target.Read(blocks[3].data(), kResumeBlock);
-    return blocks[0] == blocks[1] && blocks[2] == blocks[3];
+    ReadResumeBlock(source, blocks[2].data(), kResumeBlock);
+    ReadResumeBlock(target, blocks[3].data(), kResumeBlock);
+    return !resume_link_lost_ && blocks[0] == blocks[1] && blocks[2] == blocks[3];
+}
+
+unsigned CFunctionMgr::ReadResumeBlock(CFile& file, uint8_t* data, unsigned size) {
+    platform::SetLastError(platform::kErrorSuccess);
+    const unsigned n = file.Read(data, size);
+    if (n < size && IsReceiverStream(file) && ReceiverLinkFailed()) resume_link_lost_ = true;
+    return n;
 }
 
 void CFunctionMgr::SetPcFileTime(CFile& file, int64_t time) {
@@ -170,17 +178,18 @@ void CFunctionMgr::ProgressStep(CopyState& state) {
     if (progress == nullptr || now - state.update_tick <= kProgressIntervalMs) return;
     state.update_tick = now;
     const uint32_t file_ms = now - state.file_tick;
-    const float speed = file_ms == 0 ? 0.0f
-                                     : static_cast<float>(static_cast<double>(state.copied) *
-                                                          0.00095367431640625 / file_ms);
+    const float speed =
+        file_ms == 0
+            ? 0.0f
+            : static_cast<float>(static_cast<double>(state.copied) * 0.00095367431640625 / file_ms);
     char line[256];
     std::snprintf(line, sizeof line, state.speed_format.c_str(),
                   static_cast<int64_t>(state.source_position >> 20),
                   static_cast<int64_t>(state.file_length >> 20), static_cast<double>(speed));
-    const float percent =
-        state.to_copy == 0 ? 100.0f
-                           : static_cast<float>(static_cast<double>(state.copied) /
-                                                static_cast<double>(state.to_copy) * 100.0);
+    const float percent = state.to_copy == 0
+                              ? 100.0f
+                              : static_cast<float>(static_cast<double>(state.copied) /
+                                                   static_cast<double>(state.to_copy) * 100.0);
     if (!progress(std::string(line) + "\r\n" + state.time_line, percent, kProgressFile))
         state.stop = true;
     if (static_cast<int32_t>(state.update_tick - state.timeline_tick) > kTimeLineIntervalMs) {
@@ -196,10 +205,10 @@ void CFunctionMgr::ProgressStep(CopyState& state) {
                       FormatClock(remaining).c_str(), FormatClock(elapsed).c_str(),
                       FormatClock(total).c_str());
         state.time_line = time_line;
-        const float overall =
-            total_bytes == 0 ? 100.0f
-                             : static_cast<float>(static_cast<double>(done_bytes) /
-                                                  static_cast<double>(total_bytes) * 100.0);
+        const float overall = total_bytes == 0
+                                  ? 100.0f
+                                  : static_cast<float>(static_cast<double>(done_bytes) /
+                                                       static_cast<double>(total_bytes) * 100.0);
         if (!progress("", overall, kProgressOverall)) state.stop = true;
         state.timeline_tick = state.update_tick;
     }
@@ -283,10 +292,14 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
         state.source_path = source.GetFilePath();
         state.target_path = target.GetFilePath();
         // Receiver paths are held in the receiver's bytes; people read them as UTF-8.
-        const std::string source_shown = state.source_raw ? FromBox(state.source_path) : state.source_path;
-        const std::string target_shown = state.target_raw ? FromBox(state.target_path) : state.target_path;
-        LogLine(std::string("Source-File (") + source.GetRuntimeClassName() + "): " + source_shown, 2);
-        LogLine(std::string("Target-File (") + target.GetRuntimeClassName() + "): " + target_shown, 2);
+        const std::string source_shown =
+            state.source_raw ? FromBox(state.source_path) : state.source_path;
+        const std::string target_shown =
+            state.target_raw ? FromBox(state.target_path) : state.target_path;
+        LogLine(std::string("Source-File (") + source.GetRuntimeClassName() + "): " + source_shown,
+                2);
+        LogLine(std::string("Target-File (") + target.GetRuntimeClassName() + "): " + target_shown,
+                2);
         if (!state.target_raw) {
             const size_t slash = state.target_path.rfind('/');
             state.split = MustSplitLargeFiles(
@@ -324,7 +337,8 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
                 target.Write(state.buffer.data(), n);
                 if (state.target_raw && platform::GetLastError() == platform::kErrorReceiverIo) {
                     if (!ReceiverLinkFailed())
-                        throw CFileException(CFileException::diskFull, pcfm_errno, state.target_path);
+                        throw CFileException(CFileException::diskFull, pcfm_errno,
+                                             state.target_path);
                     link_lost = true;
                 } else {
                     if (state.split && state.part_bytes > kSplitLimit) {
@@ -340,6 +354,14 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
             } else if (state.source_raw && !link_lost &&
                        platform::GetLastError() == platform::kErrorReceiverIo) {
                 throw CFileException(CFileException::hardIO, pcfm_errno, state.source_path);
+            } else if (state.target_raw && !link_lost && !state.stop) {
+                // The copy is done only once the table and the entry are on the disk: the
+                // close that follows cannot report a lost link, so they are written here.
+                if (pcfm_flush(static_cast<CRawFile&>(target).Handle()) != 0) {
+                    if (pcfm_errno != EDEVICE && pcfm_errno != ESHORTIO)
+                        throw CFileException(CFileException::hardIO, pcfm_errno, state.target_path);
+                    link_lost = true;
+                }
             }
             if (link_lost) {
                 if (++state.fruitless_reconnections > kFruitlessReconnections) {

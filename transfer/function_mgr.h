@@ -10,7 +10,7 @@
 #include "transfer/progress.h"
 
 class CFunctionMgr {
-public:
+  public:
     CFunctionMgr() = default;
     virtual ~CFunctionMgr() = default;
     CFunctionMgr(const CFunctionMgr&) = delete;
@@ -57,7 +57,7 @@ public:
     // Set when the last CopyFile ended because the user asked to stop.
     bool stopped = false;
 
-protected:
+  protected:
     // Starts the counters of a transfer of `files`: total bytes over its files, done bytes 0.
     void StartTransfer(const CDirList& files);
     // Sets the modification time of an open PC file (seconds since 1970).
@@ -66,8 +66,12 @@ protected:
     int64_t target_time_ = 0;
     // Bytes the part a split copy continues already holds; taken by the next CopyFile.
     uint64_t resume_part_bytes_ = 0;
+    // Reads a block for a resume check; a read the lost receiver cut short sets
+    // resume_link_lost_, so that the partial target is kept rather than copied over.
+    unsigned ReadResumeBlock(CFile& file, uint8_t* data, unsigned size);
+    bool resume_link_lost_ = false;
 
-private:
+  private:
     struct CopyState;
     bool Reconnect(CopyState& state, CFile& source, CFile& target);
     bool ReopenAfterReconnection(CopyState& state, CFile& source, CFile& target);
@@ -80,14 +84,14 @@ class CBoxFunctionMgr;
 class CWinFunctionMgr;
 
 class COvSession {
-public:
+  public:
     static COvSession& Get();
     // Creates the two managers (PC first); called once when the program sets up.
     void SetUp();
     CFunctionMgr* Manager(int side) const { return managers_[side == 0 ? 0 : 1]; }
     ~COvSession();
 
-private:
+  private:
     COvSession() = default;
     CFunctionMgr* managers_[2] = {nullptr, nullptr};
 };

@@ -3,10 +3,10 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <ctime>
 
 #include "app/log.h"
@@ -46,7 +46,8 @@ std::string AsciiRelative(const std::string& relative) {
     size_t start = 0;
     while (start <= relative.size()) {
         const size_t slash = relative.find('/', start);
-        const std::string part = relative.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        const std::string part =
+            relative.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
         if (!part.empty()) {
             std::string name = part;
             MakeBoxFileName(name);
@@ -80,7 +81,7 @@ std::string ReadPcEpgTitle(const std::string& path) {
 bool MakePcRecord(const std::string& folder, const std::string& name, CDirEntry* record) {
     const std::string base = folder == "/" ? "" : folder;
     record->fullPath = base + "/" + name;
-    struct stat st{};
+    struct stat st {};
     if (stat(record->fullPath.c_str(), &st) != 0) return false;  // a dangling link, say
     record->name = name;
     record->folderPath = record->fullPath.substr(0, record->fullPath.size() - name.size());
@@ -119,8 +120,8 @@ bool CWinFunctionMgr::ReadDir(const std::string& path) {
 
 std::string CWinFunctionMgr::BoxTargetFolder(const CDirEntry& entry, const std::string& source_base,
                                              const std::string& target_folder) {
-    return JoinTargetFolder(target_folder,
-                            AsciiRelative(RelativeFolder(entry.folderPath, source_base.size())), '\\');
+    return JoinTargetFolder(
+        target_folder, AsciiRelative(RelativeFolder(entry.folderPath, source_base.size())), '\\');
 }
 
 bool CWinFunctionMgr::CheckDestFiles(CDirList* files, CDirList* existing_sources,
@@ -133,7 +134,8 @@ bool CWinFunctionMgr::CheckDestFiles(CDirList* files, CDirList* existing_sources
         std::string name = entry.name;
         MakeBoxFileName(name);
         CRawFile target;
-        if (!target.Open(ToBox(folder + name).c_str(), CFile::modeRead | CFile::typeBinary)) continue;
+        if (!target.Open(ToBox(folder + name).c_str(), CFile::modeRead | CFile::typeBinary))
+            continue;
         CDirEntry existing;
         existing.fullPath = folder + name;
         existing.folderPath = target_folder;
@@ -148,8 +150,8 @@ bool CWinFunctionMgr::CheckDestFiles(CDirList* files, CDirList* existing_sources
             e.index = i;
             if (pcfm_readdir(directory, &e) != 0) break;
             if (FromBox(e.name) + "." + FromBox(e.extension) == name) {
-                existing.time = LocalTimeOf(e.year, e.month == 0 ? 1 : e.month, e.day == 0 ? 1 : e.day,
-                                            e.hour, e.minute, e.second);
+                existing.time = LocalTimeOf(e.year, e.month == 0 ? 1 : e.month,
+                                            e.day == 0 ? 1 : e.day, e.hour, e.minute, e.second);
                 break;
             }
         }
@@ -184,12 +186,18 @@ bool CWinFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
             return false;
         }
         bool resume = false;
+        resume_link_lost_ = false;
         {
             CRawFile existing;
             if (existing.Open(ToBox(target_path).c_str(), CFile::modeRead | CFile::typeBinary)) {
                 resume = CheckResume(source, existing);
                 existing.Close();
             }
+        }
+        if (resume_link_lost_) {
+            failure = "the receiver was lost while " + target_path +
+                      " was compared with the source; the partial copy is kept for the next run";
+            return false;
         }
         CRawFile target;
         const unsigned flags = resume ? CFile::modeWrite | CFile::typeBinary
@@ -238,7 +246,9 @@ bool CWinFunctionMgr::MoveEntry(CDirEntry entry, const std::string& target_folde
     return std::rename(entry.fullPath.c_str(), new_path.c_str()) == 0;
 }
 
-bool CWinFunctionMgr::DeleteFiles(CDirList*) { return true; }
+bool CWinFunctionMgr::DeleteFiles(CDirList*) {
+    return true;
+}
 
 bool CWinFunctionMgr::RenameFile(CDirEntry entry, const std::string& new_name) {
     LogScope scope("CWinFunctionMgr::RenameFile", 2);

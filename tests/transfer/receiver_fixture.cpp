@@ -1,6 +1,10 @@
 #include "tests/transfer/receiver_fixture.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <random>
+#include <vector>
 
 #include "app/settings.h"
 #include "emulator/emulated_link_backend.h"
@@ -19,6 +23,44 @@ std::string RandomBytes(size_t length, uint32_t seed) {
     std::string bytes(length, '\0');
     for (char& c : bytes) c = static_cast<char>(random());
     return bytes;
+}
+
+void WriteSparsePcFile(const std::string& path, uint64_t size, const std::string& head,
+                       uint64_t offset, const std::string& piece) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << path;
+    ASSERT_EQ(pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
+    ASSERT_EQ(pwrite(fd, piece.data(), piece.size(), static_cast<off_t>(offset)),
+              static_cast<ssize_t>(piece.size()));
+    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
+    close(fd);
+}
+
+std::string ReadPcRange(const std::string& path, uint64_t offset, size_t length) {
+    std::string bytes(length, '\0');
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return "";
+    const ssize_t got = pread(fd, bytes.data(), length, static_cast<off_t>(offset));
+    close(fd);
+    bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return bytes;
+}
+
+void ReceiverFixture::WriteSparseReceiverFile(const std::string& path, uint64_t size,
+                                              const std::string& head, const std::string& tail) {
+    ASSERT_EQ(image::MountReceiverImage(image_), 0);
+    pcfm_file* file = pcfm_open(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    ASSERT_EQ(pcfm_write(head.data(), 1, head.size(), file), head.size());
+    const std::vector<char> zeros(1 << 20, 0);
+    for (uint64_t left = size - head.size() - tail.size(); left > 0;) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(left, zeros.size()));
+        ASSERT_EQ(pcfm_write(zeros.data(), 1, piece, file), piece);
+        left -= piece;
+    }
+    ASSERT_EQ(pcfm_write(tail.data(), 1, tail.size(), file), tail.size());
+    ASSERT_EQ(pcfm_close(file), 0);
+    image::UnmountReceiverImage();
 }
 
 void ReceiverFixture::SetUp() {

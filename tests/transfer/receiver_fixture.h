@@ -11,7 +11,7 @@
 #include "tests/support/temp_folder.h"
 
 class ReceiverFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -23,6 +23,11 @@ protected:
     // Mounts the image through the link again after the receiver was pulled out.
     void Reconnect();
 
+    // Writes a receiver file into the image before Connect: `head` at its start, `tail` at its
+    // end and zeros between, kept as holes in the image (recordings of several GiB).
+    void WriteSparseReceiverFile(const std::string& path, uint64_t size, const std::string& head,
+                                 const std::string& tail);
+
     std::string Pc(const std::string& name) const { return folder_.File(name); }
 
     TempFolder folder_;
@@ -32,3 +37,10 @@ protected:
 
 // Random bytes of a given length, the same for the same seed.
 std::string RandomBytes(size_t length, uint32_t seed);
+
+// A PC file of `size` bytes holding `head` at its start and `piece` at `offset`, holes
+// elsewhere.
+void WriteSparsePcFile(const std::string& path, uint64_t size, const std::string& head,
+                       uint64_t offset, const std::string& piece);
+// `length` bytes of a PC file from `offset`; fewer at its end.
+std::string ReadPcRange(const std::string& path, uint64_t offset, size_t length);
