@@ -71,9 +71,13 @@ void LogLeave(int level) {
     WriteIndented(state, "/ ");
 }
 
-int GetLogLevel() { return tessel_log_detail::g_log_level; }
+int GetLogLevel() {
+    return tessel_log_detail::g_log_level;
+}
 
-void SetLogLevel(int level) { tessel_log_detail::g_log_level = level; }
+void SetLogLevel(int level) {
+    tessel_log_detail::g_log_level = level;
+}
 
 std::string GetLogFolder() {
     return platform::Profile().GetString("Settings", "Path Log", platform::DefaultLogFolder());
@@ -125,9 +129,8 @@ void StartLog() {
     // Oldest first; a file goes before the first one created strictly later, so equal times
     // keep the order of listing.
     std::vector<platform::FoundFile> files = platform::ListFiles(folder, "Debug", ".log");
-    std::stable_sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
-        return a.created_ns < b.created_ns;
-    });
+    std::stable_sort(files.begin(), files.end(),
+                     [](const auto& a, const auto& b) { return a.created_ns < b.created_ns; });
     if (files.size() > kKeptLogFiles) {
         for (size_t i = 0; i < files.size() - kKeptLogFiles; ++i)
             platform::DeleteFile(files[i].path);
@@ -152,7 +155,9 @@ std::string FormatHex8(uint32_t value) {
     return text;
 }
 
-std::string FormatDec(int32_t value) { return std::to_string(value); }
+std::string FormatDec(int32_t value) {
+    return std::to_string(value);
+}
 
 std::string FormatSize(uint64_t bytes) {
     char text[32];

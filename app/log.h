@@ -25,7 +25,7 @@ void LogLeave(int level);
 // Traces a function: the entry line "\ name" on construction and "/ " on destruction, also
 // when an exception leaves the function.
 class LogScope {
-public:
+  public:
     LogScope(const char* name, int level) : level_(level) {
         if (LogWants(level_)) LogEnter(name, level_);
     }
@@ -35,7 +35,7 @@ public:
     LogScope(const LogScope&) = delete;
     LogScope& operator=(const LogScope&) = delete;
 
-private:
+  private:
     int level_;
 };
 

@@ -48,8 +48,8 @@ std::vector<std::string> GetPathHistory(const std::string& section) {
     std::vector<std::string> history;
     const int count = store.GetInt(section, "PathHistoryCount", 0);
     for (int n = 0; n < count; ++n)
-        history.push_back(
-            NormalizeSectionPath(section, store.GetString(section, "PathHistory " + FormatDec(n), "")));
+        history.push_back(NormalizeSectionPath(
+            section, store.GetString(section, "PathHistory " + FormatDec(n), "")));
     return history;
 }
 
@@ -70,7 +70,8 @@ void AddPathHistory(const std::string& section, const std::string& folder) {
 std::string GetLastPath(const std::string& section) {
     const std::string fallback =
         CPreferences::SideOf(section) == 1 ? std::string("C:\\") : platform::DocumentsFolder();
-    return NormalizeSectionPath(section, platform::Profile().GetString(section, "LastPath", fallback));
+    return NormalizeSectionPath(section,
+                                platform::Profile().GetString(section, "LastPath", fallback));
 }
 
 WindowRect ReadWindowRect() {

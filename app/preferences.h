@@ -8,13 +8,13 @@
 // Names the two panes' sections: index 0 "List 0" (the PC pane), index 1 "List 1" (the
 // receiver pane).
 class CPreferences {
-public:
+  public:
     static const CPreferences& Get();
     const std::string& Section(int side) const { return sections_[side == 0 ? 0 : 1]; }
     // Which side a section belongs to: 1 for "List 1", 0 otherwise.
     static int SideOf(const std::string& section);
 
-private:
+  private:
     std::string sections_[2] = {"List 0", "List 1"};
 };
 

@@ -10,11 +10,21 @@ int Read(const char* name, int fallback) {
 }
 }  // namespace
 
-int32_t BufferSize() { return Read("BufferSize", 65536); }
-int32_t LogLevel() { return Read("LogLevel", 1); }
-bool KeepEqualFiles() { return Read("KeepEqualFiles", 1) != 0; }
-bool AutoResumeFiles() { return Read("AutoResumeFiles", 1) != 0; }
-bool ShowTransferSummary() { return Read("ShowTransferSummary", 1) != 0; }
+int32_t BufferSize() {
+    return Read("BufferSize", 65536);
+}
+int32_t LogLevel() {
+    return Read("LogLevel", 1);
+}
+bool KeepEqualFiles() {
+    return Read("KeepEqualFiles", 1) != 0;
+}
+bool AutoResumeFiles() {
+    return Read("AutoResumeFiles", 1) != 0;
+}
+bool ShowTransferSummary() {
+    return Read("ShowTransferSummary", 1) != 0;
+}
 void SetShowTransferSummary(bool show) {
     platform::Profile().WriteInt(kSection, "ShowTransferSummary", show ? 1 : 0);
 }

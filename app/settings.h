@@ -7,11 +7,11 @@ namespace settings {
 
 inline constexpr const char* kSection = "Settings";
 
-int32_t BufferSize();           // bytes of one transfer block, default 65536
-int32_t LogLevel();             // 0 to 3, default 1
-bool KeepEqualFiles();          // default on
-bool AutoResumeFiles();         // default on
-bool ShowTransferSummary();     // default on
+int32_t BufferSize();        // bytes of one transfer block, default 65536
+int32_t LogLevel();          // 0 to 3, default 1
+bool KeepEqualFiles();       // default on
+bool AutoResumeFiles();      // default on
+bool ShowTransferSummary();  // default on
 void SetShowTransferSummary(bool show);
 
 }  // namespace settings

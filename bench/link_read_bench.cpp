@@ -77,8 +77,8 @@ int main(int argc, char** argv) {
 
     std::printf("Sequential read of %llu MiB, %u-sector requests\n",
                 static_cast<unsigned long long>(kRangeBytes >> 20), kRequestSectors);
-    std::printf("%-10s %14s %14s %8s %10s %16s\n", "BufferSize", "transport MiB/s",
-                "pread MiB/s", "ratio", "commands", "USB 2.0 model MiB/s");
+    std::printf("%-10s %14s %14s %8s %10s %16s\n", "BufferSize", "transport MiB/s", "pread MiB/s",
+                "ratio", "commands", "USB 2.0 model MiB/s");
     ReadPositioned(fd, buffer);  // warm the page cache for both
     for (int32_t buffer_size : {64 * 1024, 512 * 1024}) {
         SetTransferBufferSize(buffer_size);
@@ -92,8 +92,9 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(counters.commands),
                     mib / counters.modeled_seconds);
     }
-    std::printf("ratio = transport speed / pread speed; the model column is what the same "
-                "commands would take on a USB 2.0 high-speed link.\n");
+    std::printf(
+        "ratio = transport speed / pread speed; the model column is what the same "
+        "commands would take on a USB 2.0 high-speed link.\n");
     close(fd);
     CloseUSBDrv();
     unlink(image.c_str());

@@ -92,8 +92,9 @@ int TransferResult(const CFunctionMgr& manager, bool ok) {
     if (manager.stopped)
         return Fail("stopped; the partial file stays and is resumed when the same copy runs again");
     if (manager.failure.empty()) return 1;  // the sources that were missing are named above
-    return Fail(manager.failure + "; files copied before stay, run the same command again to "
-                                  "resume the rest");
+    return Fail(manager.failure +
+                "; files copied before stay, run the same command again to "
+                "resume the rest");
 }
 
 }  // namespace
@@ -101,8 +102,9 @@ int TransferResult(const CFunctionMgr& manager, bool ok) {
 int ListFolder(const std::string& folder, const std::string& filter) {
     CFunctionMgr& box = Manager(1);
     const std::string path = NormalizeFolderPath(folder);
-    if (!box.ReadDir(path)) return Fail("cannot list " + path + " on the receiver (error " +
-                                        std::to_string(pcfm_errno) + ")");
+    if (!box.ReadDir(path))
+        return Fail("cannot list " + path + " on the receiver (error " +
+                    std::to_string(pcfm_errno) + ")");
     std::vector<const CDirEntry*> rows;
     const std::string wanted = platform::UpperCase(filter);
     for (const CDirEntry& entry : box.listing) {
@@ -115,8 +117,9 @@ int ListFolder(const std::string& folder, const std::string& filter) {
     std::stable_sort(rows.begin(), rows.end(), [&](const CDirEntry* a, const CDirEntry* b) {
         return CompareEntries(a, b, state, false) < 0;
     });
-    std::printf("%-40s %-36s %12s %-4s %s\n", LoadResString(104).c_str(), LoadResString(128).c_str(),
-                LoadResString(105).c_str(), "Attr", LoadResString(107).c_str());
+    std::printf("%-40s %-36s %12s %-4s %s\n", LoadResString(104).c_str(),
+                LoadResString(128).c_str(), LoadResString(105).c_str(), "Attr",
+                LoadResString(107).c_str());
     for (const CDirEntry* row : rows)
         std::printf("%-40s %-36s %12s %-4s %s\n", ColumnText(*row, 0).c_str(),
                     ColumnText(*row, 1).c_str(), ColumnText(*row, 2).c_str(),
@@ -156,7 +159,9 @@ int PutFiles(const std::vector<std::string>& sources, const std::string& receive
     for (const std::string& source : sources) {
         const std::string path = NormalizePcFolderPath(source);
         const size_t slash = path.rfind('/');
-        const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        const std::string parent = slash == std::string::npos ? "."
+                                   : slash == 0               ? "/"
+                                                              : path.substr(0, slash);
         CDirEntry record;
         if (!MakePcRecord(parent, path.substr(slash + 1), &record)) {
             ok = false;
@@ -177,7 +182,8 @@ int MoveEntries(const std::vector<std::string>& sources, const std::string& rece
     for (const std::string& source : sources) {
         CDirEntry record;
         std::string parent;
-        if (!FindReceiverEntry(source, &record, &parent)) return Fail(source + " is not on the receiver");
+        if (!FindReceiverEntry(source, &record, &parent))
+            return Fail(source + " is not on the receiver");
         if (!record.isFile) return Fail(source + " is a folder; only files are moved");
         files.Add(record);
     }
@@ -206,7 +212,8 @@ int EpgRename(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         CDirEntry record;
         std::string parent;
-        if (!FindReceiverEntry(path, &record, &parent)) return Fail(path + " is not on the receiver");
+        if (!FindReceiverEntry(path, &record, &parent))
+            return Fail(path + " is not on the receiver");
         selected.Add(record);
     }
     int renamed = 0;
@@ -214,16 +221,19 @@ int EpgRename(const std::vector<std::string>& paths) {
         std::string title = record.epgTitle;
         if (title.empty() && record.isFile) {
             // Gathered records carry no title; the recording itself has it.
-            const std::string ext = record.name.size() > 4 ? record.name.substr(record.name.size() - 4) : "";
+            const std::string ext =
+                record.name.size() > 4 ? record.name.substr(record.name.size() - 4) : "";
             if (ext == ".TP0") title = ReadReceiverEpgTitle(record.fullPath);
         }
         const size_t first = title.find_first_not_of(" \t\r\n");
-        title = first == std::string::npos ? "" : title.substr(first, title.find_last_not_of(" \t\r\n") - first + 1);
+        title = first == std::string::npos
+                    ? ""
+                    : title.substr(first, title.find_last_not_of(" \t\r\n") - first + 1);
         const bool printable = std::all_of(title.begin(), title.end(), [](char c) {
             return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) <= 0x7E;
         });
-        if (title.empty() || !printable || !record.isFile ||
-            record.name.size() < 4 || record.name.substr(record.name.size() - 4) != ".TP0")
+        if (title.empty() || !printable || !record.isFile || record.name.size() < 4 ||
+            record.name.substr(record.name.size() - 4) != ".TP0")
             continue;
         bool done = box.RenameFile(record, title + ".TP0");
         for (int n = 1; !done && n <= 99; ++n) {
@@ -245,7 +255,8 @@ int RemoveEntries(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         CDirEntry record;
         std::string parent;
-        if (!FindReceiverEntry(path, &record, &parent)) return Fail(path + " is not on the receiver");
+        if (!FindReceiverEntry(path, &record, &parent))
+            return Fail(path + " is not on the receiver");
         selected.Add(record);
     }
     CDirList all = GatherSelection(selected, true);
@@ -266,8 +277,9 @@ int MakeFolder(const std::string& path) {
 int RemoveFolder(const std::string& path) {
     const std::string folder = NormalizeFolderPath(path);
     if (pcfm_rmdir(ToBox(folder).c_str()) != 0)
-        return Fail("cannot remove " + folder + (pcfm_errno == EDIRNOTEMPTY ? ": it is not empty" : "") +
-                    " (error " + std::to_string(pcfm_errno) + ")");
+        return Fail("cannot remove " + folder +
+                    (pcfm_errno == EDIRNOTEMPTY ? ": it is not empty" : "") + " (error " +
+                    std::to_string(pcfm_errno) + ")");
     return 0;
 }
 

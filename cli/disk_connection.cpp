@@ -24,14 +24,20 @@ bool ParseFaultPlan(const std::string& text, emulator::FaultPlan* plan, std::str
             *error = "--emulate-fault: '" + item + "' is not name=number";
             return false;
         }
-        if (key == "unplug-at") plan->unplug_at_command = value;
-        else if (key == "unplug-after-bytes") plan->unplug_after_bytes = value;
-        else if (key == "replug-after") plan->replug_after_ms = static_cast<uint32_t>(value);
-        else if (key == "fail-transfer") plan->fail_transfer_at = value;
-        else if (key == "latency") plan->latency_per_command_ms = static_cast<uint32_t>(value);
+        if (key == "unplug-at")
+            plan->unplug_at_command = value;
+        else if (key == "unplug-after-bytes")
+            plan->unplug_after_bytes = value;
+        else if (key == "replug-after")
+            plan->replug_after_ms = static_cast<uint32_t>(value);
+        else if (key == "fail-transfer")
+            plan->fail_transfer_at = value;
+        else if (key == "latency")
+            plan->latency_per_command_ms = static_cast<uint32_t>(value);
         else {
-            *error = "--emulate-fault: unknown fault '" + key +
-                     "' (known: unplug-at, unplug-after-bytes, replug-after, fail-transfer, latency)";
+            *error =
+                "--emulate-fault: unknown fault '" + key +
+                "' (known: unplug-at, unplug-after-bytes, replug-after, fail-transfer, latency)";
             return false;
         }
     }
@@ -74,14 +80,17 @@ bool DiskConnection::Open(const DiskChoice& choice, std::string* error, bool mou
         } else {
             if (!choice.device.empty()) {
                 if (!ParseUsbId(choice.device)) {
-                    *error = "--device wants the USB ids as vvvv:pppp (hexadecimal), as lsusb shows them";
+                    *error =
+                        "--device wants the USB ids as vvvv:pppp (hexadecimal), as lsusb shows "
+                        "them";
                     return false;
                 }
                 setenv("TESSEL_USB_DEVICE", choice.device.c_str(), 1);
             }
             if (!ConfiguredUsbDevice()) {
-                *error = "no receiver chosen: give --device VID:PID (see 'tessel devices'), set "
-                         "UsbDevice in the settings file, or try --emulate IMAGE";
+                *error =
+                    "no receiver chosen: give --device VID:PID (see 'tessel devices'), set "
+                    "UsbDevice in the settings file, or try --emulate IMAGE";
                 return false;
             }
             SetLinkBackend(LibusbLinkBackend());
@@ -89,8 +98,9 @@ bool DiskConnection::Open(const DiskChoice& choice, std::string* error, bool mou
         SetTransferBufferSize(settings::BufferSize());
         CreateTransferEvents();
         if (!InitDevice()) {
-            *error = "the receiver does not answer: is it switched on and plugged in, and may this "
-                     "user open it (udev rule)?";
+            *error =
+                "the receiver does not answer: is it switched on and plugged in, and may this "
+                "user open it (udev rule)?";
             CloseUSBDrv();
             return false;
         }

@@ -11,12 +11,13 @@
 struct DiskChoice {
     std::string device;         // --device VID:PID (else the UsbDevice setting)
     std::string emulate_image;  // --emulate IMAGE
-    std::string emulate_fault;  // --emulate-fault unplug-at=N,unplug-after-bytes=N,replug-after=MS,...
-    std::string image;          // --image PATH
+    std::string
+        emulate_fault;  // --emulate-fault unplug-at=N,unplug-after-bytes=N,replug-after=MS,...
+    std::string image;  // --image PATH
 };
 
 class DiskConnection {
-public:
+  public:
     DiskConnection() = default;
     ~DiskConnection();
     // Connects and mounts; false with a message that says what to do.
@@ -26,7 +27,7 @@ public:
     uint64_t SectorCount() const { return sectors_; }
     emulator::EmulatedReceiver* Emulated() { return emulated_.get(); }
 
-private:
+  private:
     std::unique_ptr<emulator::EmulatedReceiver> emulated_;
     bool direct_ = false;
     bool linked_ = false;

@@ -1,12 +1,12 @@
 // A short demonstration of the link: an emulated receiver over a fresh image, connected
 // through the real link and transport, sectors written and read back, and what it took.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "app/log.h"
 #include "emulator/emulated_link_backend.h"
@@ -53,17 +53,19 @@ int main() {
     const emulator::Counters c = receiver.GetCounters();
     std::printf("Wrote 300 sectors at sector 1000 and read them back: %s\n",
                 same ? "identical" : "DIFFERENT");
-    std::printf("Bulk-only commands: %llu (128 + 128 + 44 sectors each way), bytes out %llu, in "
-                "%llu\n",
-                static_cast<unsigned long long>(c.commands),
-                static_cast<unsigned long long>(c.bytes_to_device),
-                static_cast<unsigned long long>(c.bytes_from_device));
+    std::printf(
+        "Bulk-only commands: %llu (128 + 128 + 44 sectors each way), bytes out %llu, in "
+        "%llu\n",
+        static_cast<unsigned long long>(c.commands),
+        static_cast<unsigned long long>(c.bytes_to_device),
+        static_cast<unsigned long long>(c.bytes_from_device));
 
     receiver.Unplug();
     request.buffer = in.data();
     request.count = 1;
     const int failed = usb_block_driver.read(0, &request);
-    std::printf("Receiver pulled out: a read %s\n", failed ? "fails, the link was reset" : "passed");
+    std::printf("Receiver pulled out: a read %s\n",
+                failed ? "fails, the link was reset" : "passed");
     receiver.Plug();
     Connect_ReopenPIPE();
     request.buffer = in.data();

@@ -1,6 +1,5 @@
 // tessel: the receiver's disk from the command line.
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -22,10 +21,14 @@ bool ParseBytes(const std::string& text, uint64_t* bytes) {
     uint64_t value = std::strtoull(text.c_str(), &end, 10);
     if (end == text.c_str()) return false;
     const std::string unit = end;
-    if (unit == "K" || unit == "k") value <<= 10;
-    else if (unit == "M" || unit == "m") value <<= 20;
-    else if (unit == "G" || unit == "g") value <<= 30;
-    else if (!unit.empty()) return false;
+    if (unit == "K" || unit == "k")
+        value <<= 10;
+    else if (unit == "M" || unit == "m")
+        value <<= 20;
+    else if (unit == "G" || unit == "g")
+        value <<= 30;
+    else if (!unit.empty())
+        return false;
     *bytes = value;
     return true;
 }
@@ -38,7 +41,8 @@ int MakeImage(const std::string& path, const std::string& size, const std::strin
         return 2;
     }
     std::string error;
-    if (!image::MakeReceiverImage(path, image_bytes, static_cast<uint32_t>(cluster_bytes), &error)) {
+    if (!image::MakeReceiverImage(path, image_bytes, static_cast<uint32_t>(cluster_bytes),
+                                  &error)) {
         std::fprintf(stderr, "tessel: cannot make %s: %s\n", path.c_str(), error.c_str());
         return 1;
     }
@@ -86,16 +90,22 @@ int main(int argc, char** argv) {
     StartLog();
     LogLine("Log-Level: " + FormatDec(GetLogLevel()), 1);
 
-    CLI::App app{"tessel: browse and copy the disk of a digital-TV receiver over USB.\n"
-                 "Receiver paths are written C:\\FOLDER\\FILE (quote them in the shell)."};
+    CLI::App app{
+        "tessel: browse and copy the disk of a digital-TV receiver over USB.\n"
+        "Receiver paths are written C:\\FOLDER\\FILE (quote them in the shell)."};
     app.require_subcommand(1);
     DiskChoice disk;
-    app.add_option("--device", disk.device, "USB receiver by its ids VID:PID (default: the UsbDevice setting)");
-    app.add_option("--emulate", disk.emulate_image, "the emulated receiver over this image; every byte goes through the real transport");
+    app.add_option("--device", disk.device,
+                   "USB receiver by its ids VID:PID (default: the UsbDevice setting)");
+    app.add_option(
+        "--emulate", disk.emulate_image,
+        "the emulated receiver over this image; every byte goes through the real transport");
     app.add_option("--emulate-fault", disk.emulate_fault,
                    "faults of the emulated receiver: unplug-at=COMMAND, unplug-after-bytes=N, "
                    "replug-after=MS, fail-transfer=N, latency=MS");
-    app.add_option("--image", disk.image, "a receiver disk image, or the disk itself (/dev/sdX), read and written directly");
+    app.add_option(
+        "--image", disk.image,
+        "a receiver disk image, or the disk itself (/dev/sdX), read and written directly");
     CopyOptions copy;
     bool yes_all = false, no_all = false;
     app.add_flag("--yes-all", yes_all, "overwrite every existing file without asking");
@@ -106,25 +116,36 @@ int main(int argc, char** argv) {
     auto* ls = app.add_subcommand("ls", "list a receiver folder with the pane's columns and sort");
     ls->add_option("folder", folder, "receiver folder (default C:\\)");
     ls->add_option("--filter", filter, "only files whose name or programme title holds this text");
-    auto* get = app.add_subcommand("get", "copy receiver files and folders to a PC folder (resumes partial copies)");
-    get->add_option("paths", sources, "receiver files and folders, then the PC folder")->required()->expected(2, -1);
-    auto* put = app.add_subcommand("put", "copy PC files and folders to a receiver folder (resumes partial copies)");
-    put->add_option("paths", sources, "PC files and folders, then the receiver folder")->required()->expected(2, -1);
+    auto* get = app.add_subcommand(
+        "get", "copy receiver files and folders to a PC folder (resumes partial copies)");
+    get->add_option("paths", sources, "receiver files and folders, then the PC folder")
+        ->required()
+        ->expected(2, -1);
+    auto* put = app.add_subcommand(
+        "put", "copy PC files and folders to a receiver folder (resumes partial copies)");
+    put->add_option("paths", sources, "PC files and folders, then the receiver folder")
+        ->required()
+        ->expected(2, -1);
     auto* mv = app.add_subcommand("mv", "move receiver files into another receiver folder");
-    mv->add_option("paths", sources, "receiver files, then the receiver folder")->required()->expected(2, -1);
+    mv->add_option("paths", sources, "receiver files, then the receiver folder")
+        ->required()
+        ->expected(2, -1);
     auto* rename = app.add_subcommand("rename", "rename a receiver file or folder");
     rename->add_option("path", folder, "receiver path")->required();
     rename->add_option("name", new_name, "new name")->required();
-    auto* epg = app.add_subcommand("epg-rename", "rename recordings (.TP0) after the programme title stored in them");
+    auto* epg = app.add_subcommand(
+        "epg-rename", "rename recordings (.TP0) after the programme title stored in them");
     epg->add_option("paths", sources, "receiver recordings and folders")->required();
-    auto* rm = app.add_subcommand("rm", "delete receiver files and folders (tm_shift.000 and jukebox are protected)");
+    auto* rm = app.add_subcommand(
+        "rm", "delete receiver files and folders (tm_shift.000 and jukebox are protected)");
     rm->add_option("paths", sources, "receiver files and folders")->required();
     auto* mkdir = app.add_subcommand("mkdir", "make a receiver folder");
     mkdir->add_option("path", folder, "receiver folder")->required();
     auto* rmdir = app.add_subcommand("rmdir", "remove an empty receiver folder");
     rmdir->add_option("path", folder, "receiver folder")->required();
     auto* df = app.add_subcommand("df", "free and total space of the receiver's disk");
-    auto* check = app.add_subcommand("check", "check the receiver's disk for damage (read only); exit status 1 when damaged");
+    auto* check = app.add_subcommand(
+        "check", "check the receiver's disk for damage (read only); exit status 1 when damaged");
     auto* mkimage = app.add_subcommand("mkimage", "make a receiver disk image (sparse)");
     std::string image_path, size = "8G", cluster = "256K", from;
     bool sample = false;
@@ -133,7 +154,8 @@ int main(int argc, char** argv) {
     mkimage->add_option("--cluster", cluster, "cluster size, at least 32K (default 256K)");
     mkimage->add_flag("--sample", sample, "fill it with generated sample recordings and folders");
     mkimage->add_option("--from", from, "fill it from a PC folder");
-    auto* devices = app.add_subcommand("devices", "list USB mass-storage devices with their VID:PID");
+    auto* devices =
+        app.add_subcommand("devices", "list USB mass-storage devices with their VID:PID");
     CLI11_PARSE(app, argc, argv);
     // Sources first, the target folder last, as cp has them.
     if (get->parsed() || put->parsed() || mv->parsed()) {
@@ -145,7 +167,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tessel: --yes-all and --no-all exclude each other\n");
         return 2;
     }
-    copy.policy = yes_all ? OverwritePolicy::kYesAll : no_all ? OverwritePolicy::kNoAll : OverwritePolicy::kAsk;
+    copy.policy = yes_all  ? OverwritePolicy::kYesAll
+                  : no_all ? OverwritePolicy::kNoAll
+                           : OverwritePolicy::kAsk;
     if (mkimage->parsed()) return MakeImage(image_path, size, cluster, sample, from);
     if (devices->parsed()) return ListDevices();
 
@@ -157,7 +181,8 @@ int main(int argc, char** argv) {
     }
     InstallStopHandler();
     if (check->parsed()) {
-        const CheckReport report = CheckReceiverDisk(connection.BlockDriver(), connection.SectorCount());
+        const CheckReport report =
+            CheckReceiverDisk(connection.BlockDriver(), connection.SectorCount());
         std::fputs(FormatCheckReport(report).c_str(), stdout);
         return report.Clean() ? 0 : 1;
     }

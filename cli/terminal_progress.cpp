@@ -13,7 +13,9 @@ std::string g_file;
 float g_overall = 0;
 bool g_line_open = false;
 
-void OnInterrupt(int) { g_stop = 1; }
+void OnInterrupt(int) {
+    g_stop = 1;
+}
 
 std::string OneLine(std::string text) {
     for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
@@ -45,13 +47,15 @@ void EndProgressLine() {
 }
 
 void InstallStopHandler() {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
 
-bool StopRequested() { return g_stop != 0; }
+bool StopRequested() {
+    return g_stop != 0;
+}
 
 OverwriteAnswer AskOnTerminal(const std::string& text, void* policy) {
     const auto how = *static_cast<const OverwritePolicy*>(policy);

@@ -40,9 +40,12 @@ Pipe* PipeOf(PipeHandle handle) {
 
 uint32_t ErrorOf(TransferStatus status) {
     switch (status) {
-        case TransferStatus::kOk: return platform::kErrorSuccess;
-        case TransferStatus::kNoDevice: return platform::kErrorDeviceNotConnected;
-        default: return platform::kErrorGenFailure;
+        case TransferStatus::kOk:
+            return platform::kErrorSuccess;
+        case TransferStatus::kNoDevice:
+            return platform::kErrorDeviceNotConnected;
+        default:
+            return platform::kErrorGenFailure;
     }
 }
 
@@ -207,10 +210,16 @@ const LinkBackend kEmulatedBackend = {
 
 }  // namespace
 
-const LinkBackend& EmulatedLinkBackend() { return kEmulatedBackend; }
+const LinkBackend& EmulatedLinkBackend() {
+    return kEmulatedBackend;
+}
 
-void AttachEmulatedReceiver(EmulatedReceiver* receiver) { g_attached.store(receiver); }
+void AttachEmulatedReceiver(EmulatedReceiver* receiver) {
+    g_attached.store(receiver);
+}
 
-EmulatedReceiver* AttachedEmulatedReceiver() { return g_attached.load(); }
+EmulatedReceiver* AttachedEmulatedReceiver() {
+    return g_attached.load();
+}
 
 }  // namespace emulator

@@ -54,11 +54,11 @@ struct EmulatedReceiver::State {
     bool halted_in = false;
     bool awaiting_reset = false;  // an invalid CBW halts both endpoints until reset recovery
     uint32_t tag = 0;
-    uint32_t host_length = 0;     // dCBWDataTransferLength
-    uint32_t moved = 0;           // data-phase bytes moved so far
-    uint32_t device_length = 0;   // bytes the device itself transfers to or from the image
+    uint32_t host_length = 0;    // dCBWDataTransferLength
+    uint32_t moved = 0;          // data-phase bytes moved so far
+    uint32_t device_length = 0;  // bytes the device itself transfers to or from the image
     uint64_t image_offset = 0;
-    bool image_access = false;    // the data phase touches the image
+    bool image_access = false;  // the data phase touches the image
     uint8_t status = kStatusPassed;
     uint32_t residue = 0;
 
@@ -113,8 +113,8 @@ struct EmulatedReceiver::State {
     // disagreements with the host (BOT 1.0, 6.7) by status, residue and halts.
     void AcceptCommand(const uint8_t* cbw, uint32_t size) {
         const bool valid = size == kCbwSize && Le32(cbw) == kCbwSignature;
-        const bool meaningful = valid && (cbw[12] & 0x7F) == 0 && cbw[13] == 0 && cbw[14] >= 1 &&
-                                cbw[14] <= 16;
+        const bool meaningful =
+            valid && (cbw[12] & 0x7F) == 0 && cbw[13] == 0 && cbw[14] >= 1 && cbw[14] <= 16;
         if (!meaningful) {
             Halt();
             return;
@@ -193,12 +193,14 @@ struct EmulatedReceiver::State {
     // command allows it; padding otherwise.
     void MoveData(bool to_device, uint8_t* data, uint32_t bytes) {
         uint32_t image_bytes = 0;
-        if (image_access && moved < device_length) image_bytes = std::min(bytes, device_length - moved);
+        if (image_access && moved < device_length)
+            image_bytes = std::min(bytes, device_length - moved);
         if (image_bytes > 0 && !ImageIo(to_device, data, image_bytes, image_offset + moved)) {
             status = kStatusFailed;  // a failing medium: the command fails
             residue = host_length;
         }
-        if (!to_device && image_bytes < bytes) std::memset(data + image_bytes, 0, bytes - image_bytes);
+        if (!to_device && image_bytes < bytes)
+            std::memset(data + image_bytes, 0, bytes - image_bytes);
         moved += bytes;
         CountData(bytes, to_device);
     }
@@ -227,7 +229,7 @@ EmulatedReceiver::~EmulatedReceiver() {
 bool EmulatedReceiver::Open(const std::string& image_path) {
     const int fd = open(image_path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return false;
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd, &st) != 0) {
         close(fd);
         return false;
@@ -272,8 +274,10 @@ TransferStatus EmulatedReceiver::BulkOut(uint64_t generation, const uint8_t* dat
             // The bytes are taken from a copy-free view; MoveData never writes into them.
             s.MoveData(true, const_cast<uint8_t*>(data), allowed);
             *done = allowed;
-            if (allowed < wanted) unplug_now = true;
-            else if (s.moved == s.host_length) s.phase = Phase::kStatus;
+            if (allowed < wanted)
+                unplug_now = true;
+            else if (s.moved == s.host_length)
+                s.phase = Phase::kStatus;
         } else {
             // Data sent while the device has data or a status to deliver: it has lost track of
             // the host, so it halts both endpoints until reset recovery.
@@ -304,8 +308,10 @@ TransferStatus EmulatedReceiver::BulkIn(uint64_t generation, uint8_t* data, uint
             const uint32_t allowed = s.BytesBeforeUnplug(wanted);
             s.MoveData(false, data, allowed);
             *done = allowed;
-            if (allowed < wanted) unplug_now = true;
-            else if (s.moved == s.host_length) s.phase = Phase::kStatus;
+            if (allowed < wanted)
+                unplug_now = true;
+            else if (s.moved == s.host_length)
+                s.phase = Phase::kStatus;
         } else if (s.phase == Phase::kStatus) {
             if (size < kCswSize) return TransferStatus::kFailed;  // the status would overflow
             s.MakeStatus(data);

@@ -30,12 +30,12 @@ enum class TransferStatus {
 };
 
 struct Counters {
-    uint64_t commands = 0;          // command block wrappers accepted
-    uint64_t transfers = 0;         // bulk transfers attempted, both endpoints
-    uint64_t bytes_to_device = 0;   // data-phase bytes written to the image
-    uint64_t bytes_from_device = 0; // data-phase bytes read from the image
-    uint64_t resets = 0;            // reset recoveries and port resets
-    double modeled_seconds = 0;     // what the link model says a real link would have taken
+    uint64_t commands = 0;           // command block wrappers accepted
+    uint64_t transfers = 0;          // bulk transfers attempted, both endpoints
+    uint64_t bytes_to_device = 0;    // data-phase bytes written to the image
+    uint64_t bytes_from_device = 0;  // data-phase bytes read from the image
+    uint64_t resets = 0;             // reset recoveries and port resets
+    double modeled_seconds = 0;      // what the link model says a real link would have taken
 };
 
 // Costs of a real link, summed into Counters::modeled_seconds. The defaults are USB 2.0 high
@@ -48,16 +48,16 @@ struct LinkModel {
 
 // What goes wrong, and when. Counts are 1-based; 0 disables an entry.
 struct FaultPlan {
-    uint64_t fail_transfer_at = 0;      // this bulk transfer fails with kFailed
-    uint64_t hang_transfer_at = 0;      // this bulk transfer hangs until cancelled
-    uint64_t unplug_at_command = 0;     // the device is pulled out when this CBW arrives
-    uint64_t unplug_after_bytes = 0;    // ... when this many data bytes have moved in all
-    uint32_t replug_after_ms = 0;       // an automatic unplug is undone after this long
+    uint64_t fail_transfer_at = 0;    // this bulk transfer fails with kFailed
+    uint64_t hang_transfer_at = 0;    // this bulk transfer hangs until cancelled
+    uint64_t unplug_at_command = 0;   // the device is pulled out when this CBW arrives
+    uint64_t unplug_after_bytes = 0;  // ... when this many data bytes have moved in all
+    uint32_t replug_after_ms = 0;     // an automatic unplug is undone after this long
     uint32_t latency_per_command_ms = 0;
 };
 
 class EmulatedReceiver {
-public:
+  public:
     EmulatedReceiver();
     ~EmulatedReceiver();
     EmulatedReceiver(const EmulatedReceiver&) = delete;
@@ -71,8 +71,7 @@ public:
     // The host's bulk transfers. `done` receives the bytes moved (a short read ends the data
     // phase or delivers the 13-byte status). `generation` is the plug generation the pipe was
     // opened in: a pipe opened before an unplug stays dead after the device is back.
-    TransferStatus BulkOut(uint64_t generation, const uint8_t* data, uint32_t size,
-                           uint32_t* done);
+    TransferStatus BulkOut(uint64_t generation, const uint8_t* data, uint32_t size, uint32_t* done);
     TransferStatus BulkIn(uint64_t generation, uint8_t* data, uint32_t size, uint32_t* done);
 
     // Class request Bulk-Only Mass Storage Reset: drops any command in progress.
@@ -95,7 +94,7 @@ public:
     Counters GetCounters() const;
     void ResetCounters();
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };

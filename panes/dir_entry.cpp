@@ -14,7 +14,9 @@ void CDirList::Append(const CDirList& other) {
     for (const CDirEntry& entry : other.entries_) Add(entry);
 }
 
-void CDirList::RemoveAt(size_t index) { entries_.erase(entries_.begin() + static_cast<ptrdiff_t>(index)); }
+void CDirList::RemoveAt(size_t index) {
+    entries_.erase(entries_.begin() + static_cast<ptrdiff_t>(index));
+}
 
 void CDirList::RemoveAll() {
     entries_.clear();

@@ -23,7 +23,7 @@ struct CDirEntry {
 // eighth of its size, at least 4 and at most 1024 elements at a time, so that large folders
 // do not copy their records over and over.
 class CDirList {
-public:
+  public:
     size_t GetSize() const { return entries_.size(); }
     bool IsEmpty() const { return entries_.empty(); }
     CDirEntry& operator[](size_t index) { return entries_[index]; }
@@ -41,7 +41,7 @@ public:
     auto begin() const { return entries_.begin(); }
     auto end() const { return entries_.end(); }
 
-private:
+  private:
     std::vector<CDirEntry> entries_;
 };
 

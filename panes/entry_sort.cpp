@@ -6,11 +6,15 @@
 
 namespace {
 
-int Sign(int compared) { return compared > 0 ? 1 : compared < 0 ? -1 : 0; }
+int Sign(int compared) {
+    return compared > 0 ? 1 : compared < 0 ? -1 : 0;
+}
 
 // Byte-wise and case-sensitive; char_traits<char> compares bytes as unsigned values, which for
 // UTF-8 is the order of the characters.
-int CompareBytes(const std::string& a, const std::string& b) { return Sign(a.compare(b)); }
+int CompareBytes(const std::string& a, const std::string& b) {
+    return Sign(a.compare(b));
+}
 
 // A three-character prefix followed by "&&" does not count when sorting by name.
 std::string SortName(const std::string& name) {
@@ -37,17 +41,25 @@ int CompareEntries(const CDirEntry* a, const CDirEntry* b, const SortState& stat
     const int s = state.order != 0 ? 1 : -1;
     int result = 0;
     switch (state.column) {
-        case 0: result = CompareBytes(SortName(a->name), SortName(b->name)); break;
-        case 1:
-            result = CompareBytes(platform::UpperCase(a->epgTitle), platform::UpperCase(b->epgTitle));
+        case 0:
+            result = CompareBytes(SortName(a->name), SortName(b->name));
             break;
-        case 2: result = CompareValues(a->size, b->size); break;
+        case 1:
+            result =
+                CompareBytes(platform::UpperCase(a->epgTitle), platform::UpperCase(b->epgTitle));
+            break;
+        case 2:
+            result = CompareValues(a->size, b->size);
+            break;
         case 3:
             result =
                 CompareBytes(platform::UpperCase(a->extension), platform::UpperCase(b->extension));
             break;
-        case 4: result = CompareValues(a->time, b->time); break;
-        default: return 0;
+        case 4:
+            result = CompareValues(a->time, b->time);
+            break;
+        default:
+            return 0;
     }
     return s * result;
 }

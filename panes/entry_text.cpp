@@ -15,7 +15,8 @@ std::string DisplayName(const std::string& name) {
 void SplitPcName(const std::string& name, std::string* title, std::string* extension) {
     // UTF-8 never has a "." inside a multibyte character, so a byte search is a character search.
     const size_t dot = name.rfind('.');
-    if (dot != std::string::npos && platform::CharacterCount(std::string_view(name).substr(0, dot)) >= 3) {
+    if (dot != std::string::npos &&
+        platform::CharacterCount(std::string_view(name).substr(0, dot)) >= 3) {
         *title = name.substr(0, dot);
         *extension = platform::UpperCase(name.substr(dot + 1));
     } else {
@@ -26,10 +27,14 @@ void SplitPcName(const std::string& name, std::string* title, std::string* exten
 
 std::string ColumnText(const CDirEntry& entry, int column) {
     switch (column) {
-        case 0: return DisplayName(entry.name);
-        case 1: return entry.epgTitle;
-        case 2: return entry.isFile ? FormatSize(entry.size) : "<DIR>";
-        case 3: return entry.extension;
+        case 0:
+            return DisplayName(entry.name);
+        case 1:
+            return entry.epgTitle;
+        case 2:
+            return entry.isFile ? FormatSize(entry.size) : "<DIR>";
+        case 3:
+            return entry.extension;
         case 4: {
             const std::time_t when = static_cast<std::time_t>(entry.time);
             std::tm local{};
@@ -38,7 +43,8 @@ std::string ColumnText(const CDirEntry& entry, int column) {
             const size_t n = std::strftime(text, sizeof text, LoadResString(127).c_str(), &local);
             return std::string(text, n);
         }
-        default: return "";
+        default:
+            return "";
     }
 }
 
@@ -55,7 +61,8 @@ std::string DecodeEpgTitle(std::string_view bytes_read) {
         {"\x02\x4F\x01", '\xDF'}, {"\x14\x01", '\xC4'},     {"\x02\x46\x01", '\xD6'},
     };
     for (const Sequence& s : kSequences)
-        for (size_t at = title.find(s.coded); at != std::string::npos; at = title.find(s.coded, at + 1))
+        for (size_t at = title.find(s.coded); at != std::string::npos;
+             at = title.find(s.coded, at + 1))
             title.replace(at, s.coded.size(), 1, s.cp1252);
     // The title is broadcast text in the receiver's code page; inside the program it is UTF-8.
     return platform::Cp1252ToUtf8(title);

@@ -28,7 +28,7 @@ struct FileStamp {
 
 FileStamp StampOf(const std::string& path) {
     FileStamp stamp;
-    struct stat st{};
+    struct stat st {};
     if (stat(path.c_str(), &st) != 0) return stamp;
     stamp.exists = true;
     stamp.device = st.st_dev;
@@ -39,7 +39,7 @@ FileStamp StampOf(const std::string& path) {
 }
 
 class KeyFileProfileStore final : public ProfileStore {
-public:
+  public:
     explicit KeyFileProfileStore(std::string path) : path_(std::move(path)) {
         key_file_ = g_key_file_new();
         Reload();
@@ -58,8 +58,8 @@ public:
         char* end = nullptr;
         errno = 0;
         const long long value = std::strtoll(text, &end, 0);
-        const bool ok = end != text && *end == '\0' && errno == 0 && value >= INT32_MIN &&
-                        value <= UINT32_MAX;
+        const bool ok =
+            end != text && *end == '\0' && errno == 0 && value >= INT32_MIN && value <= UINT32_MAX;
         g_free(text);
         return ok ? static_cast<int>(static_cast<int64_t>(value)) : fallback;
     }
@@ -91,7 +91,7 @@ public:
         Save();
     }
 
-private:
+  private:
     void ReloadIfChanged() {
         if (!(StampOf(path_) == stamp_)) Reload();
     }
@@ -101,8 +101,7 @@ private:
         key_file_ = g_key_file_new();
         stamp_ = StampOf(path_);
         GError* error = nullptr;
-        if (!g_key_file_load_from_file(key_file_, path_.c_str(), G_KEY_FILE_KEEP_COMMENTS,
-                                       &error))
+        if (!g_key_file_load_from_file(key_file_, path_.c_str(), G_KEY_FILE_KEEP_COMMENTS, &error))
             g_clear_error(&error);
     }
 
@@ -127,6 +126,8 @@ std::unique_ptr<ProfileStore> MakeKeyFileProfileStore(const std::string& path) {
     return std::make_unique<KeyFileProfileStore>(path);
 }
 
-std::string DefaultProfilePath() { return ConfigFolder() + "/settings.ini"; }
+std::string DefaultProfilePath() {
+    return ConfigFolder() + "/settings.ini";
+}
 
 }  // namespace platform

@@ -9,16 +9,18 @@
 
 namespace platform {
 
-bool CreateFolder(const std::string& path) { return mkdir(path.c_str(), 0755) == 0; }
+bool CreateFolder(const std::string& path) {
+    return mkdir(path.c_str(), 0755) == 0;
+}
 
 bool CanEnterFolder(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
 namespace {
 int64_t CreationTimeNs(const std::string& path) {
-    struct statx sx{};
+    struct statx sx {};
     if (statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &sx) != 0) return 0;
     const statx_timestamp& t = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_mtime;
     return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
@@ -41,7 +43,7 @@ std::vector<FoundFile> ListFiles(const std::string& folder, const std::string& p
             continue;
         if (!EndsWith(name, suffix)) continue;
         const std::string path = folder + "/" + name;
-        struct stat st{};
+        struct stat st {};
         if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
         found.push_back({path, CreationTimeNs(path)});
     }
@@ -49,9 +51,13 @@ std::vector<FoundFile> ListFiles(const std::string& folder, const std::string& p
     return found;
 }
 
-bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool DeleteFile(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
 
-SharedWriteFile::~SharedWriteFile() { Close(); }
+SharedWriteFile::~SharedWriteFile() {
+    Close();
+}
 
 bool SharedWriteFile::Open(const std::string& path) {
     Close();

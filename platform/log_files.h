@@ -32,7 +32,7 @@ bool DeleteFile(const std::string& path);
 // while it is open. Each Write goes to the operating system at once, so nothing is left in a
 // buffer of ours when the program crashes or hangs.
 class SharedWriteFile {
-public:
+  public:
     SharedWriteFile() = default;
     ~SharedWriteFile();
     SharedWriteFile(const SharedWriteFile&) = delete;
@@ -45,7 +45,7 @@ public:
     void Close();
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     int fd_ = -1;
     std::string path_;
 };

@@ -8,7 +8,7 @@ namespace platform {
 
 namespace {
 class MemoryProfileStore final : public ProfileStore {
-public:
+  public:
     int GetInt(const std::string& section, const std::string& name, int fallback) override {
         auto it = ints_.find({section, name});
         return it == ints_.end() ? fallback : it->second;
@@ -26,7 +26,7 @@ public:
         strings_[{section, name}] = value;
     }
 
-private:
+  private:
     using Key = std::pair<std::string, std::string>;
     std::map<Key, int> ints_;
     std::map<Key, std::string> strings_;
@@ -42,8 +42,12 @@ std::unique_ptr<ProfileStore> MakeMemoryProfileStore() {
     return std::make_unique<MemoryProfileStore>();
 }
 
-ProfileStore& Profile() { return *CurrentProfile(); }
+ProfileStore& Profile() {
+    return *CurrentProfile();
+}
 
-void SetProfile(std::unique_ptr<ProfileStore> store) { CurrentProfile() = std::move(store); }
+void SetProfile(std::unique_ptr<ProfileStore> store) {
+    CurrentProfile() = std::move(store);
+}
 
 }  // namespace platform

@@ -8,7 +8,7 @@
 namespace platform {
 
 class ProfileStore {
-public:
+  public:
     virtual ~ProfileStore() = default;
     // A missing or unreadable value reads as `fallback`.
     virtual int GetInt(const std::string& section, const std::string& name, int fallback) = 0;

@@ -37,9 +37,13 @@ void AppendUtf8(std::string& out, char32_t c) {
 
 }  // namespace
 
-std::string UpperCase(std::string_view text) { return ChangeCase(text, true); }
+std::string UpperCase(std::string_view text) {
+    return ChangeCase(text, true);
+}
 
-std::string LowerCase(std::string_view text) { return ChangeCase(text, false); }
+std::string LowerCase(std::string_view text) {
+    return ChangeCase(text, false);
+}
 
 std::string Cp1252ToUtf8(std::string_view bytes) {
     std::string out;
@@ -76,7 +80,8 @@ std::string Utf8ToCp1252(std::string_view text, char unknown) {
         }
         char mapped = unknown;
         for (int i = 0; i < 32; ++i)
-            if (kCp1252High[i] == c || (kCp1252High[i] == 0 && c == static_cast<gunichar>(0x80 + i)))
+            if (kCp1252High[i] == c ||
+                (kCp1252High[i] == 0 && c == static_cast<gunichar>(0x80 + i)))
                 mapped = static_cast<char>(0x80 + i);
         out.push_back(mapped);
     }

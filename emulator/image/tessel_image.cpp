@@ -10,10 +10,10 @@
 #include <cstring>
 #include <string>
 
-#include "platform/text.h"
 #include "emulator/image/folder_filler.h"
 #include "emulator/image/receiver_image.h"
 #include "emulator/image/sample_content.h"
+#include "platform/text.h"
 #include "pvrdisk/fs/consistency_check.h"
 #include "pvrdisk/pcfm.h"
 #include "pvrdisk/transport/image_block_device.h"

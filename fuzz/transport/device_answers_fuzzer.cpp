@@ -25,9 +25,15 @@ bool Find(char* path, size_t size) {
     std::strncpy(path, "fuzz", size);
     return true;
 }
-PipeHandle Open(const char* path) { return std::strstr(path, "PIPE01") ? 1 : 2; }
-bool Yes(PipeHandle) { return true; }
-bool Control(PipeHandle, uint32_t) { return TakeByte() & 1; }
+PipeHandle Open(const char* path) {
+    return std::strstr(path, "PIPE01") ? 1 : 2;
+}
+bool Yes(PipeHandle) {
+    return true;
+}
+bool Control(PipeHandle, uint32_t) {
+    return TakeByte() & 1;
+}
 
 // The answer of each transfer: a control byte (low bits: complete, fail, short), then for
 // bulk-in transfers the delivered bytes.
@@ -46,7 +52,9 @@ bool Begin(PipeHandle pipe, void* buffer, uint32_t size, uint32_t* done) {
     *done = moved;
     return true;
 }
-bool Wait(PipeHandle, uint32_t) { return true; }
+bool Wait(PipeHandle, uint32_t) {
+    return true;
+}
 bool Result(PipeHandle, uint32_t* done, bool) {
     *done = 0;
     return true;

@@ -110,21 +110,31 @@ Pipe* PipeOf(PipeHandle handle) {
 
 uint32_t ErrorOfStatus(libusb_transfer_status status) {
     switch (status) {
-        case LIBUSB_TRANSFER_COMPLETED: return platform::kErrorSuccess;
-        case LIBUSB_TRANSFER_NO_DEVICE: return platform::kErrorDeviceNotConnected;
-        case LIBUSB_TRANSFER_CANCELLED: return platform::kErrorOperationAborted;
-        case LIBUSB_TRANSFER_TIMED_OUT: return platform::kErrorSemTimeout;
-        default: return platform::kErrorGenFailure;
+        case LIBUSB_TRANSFER_COMPLETED:
+            return platform::kErrorSuccess;
+        case LIBUSB_TRANSFER_NO_DEVICE:
+            return platform::kErrorDeviceNotConnected;
+        case LIBUSB_TRANSFER_CANCELLED:
+            return platform::kErrorOperationAborted;
+        case LIBUSB_TRANSFER_TIMED_OUT:
+            return platform::kErrorSemTimeout;
+        default:
+            return platform::kErrorGenFailure;
     }
 }
 
 uint32_t ErrorOfCode(int code) {
     switch (code) {
-        case LIBUSB_ERROR_NO_DEVICE: return platform::kErrorDeviceNotConnected;
-        case LIBUSB_ERROR_NOT_FOUND: return platform::kErrorFileNotFound;
-        case LIBUSB_ERROR_NO_MEM: return platform::kErrorNotEnoughMemory;
-        case LIBUSB_ERROR_TIMEOUT: return platform::kErrorSemTimeout;
-        default: return platform::kErrorGenFailure;
+        case LIBUSB_ERROR_NO_DEVICE:
+            return platform::kErrorDeviceNotConnected;
+        case LIBUSB_ERROR_NOT_FOUND:
+            return platform::kErrorFileNotFound;
+        case LIBUSB_ERROR_NO_MEM:
+            return platform::kErrorNotEnoughMemory;
+        case LIBUSB_ERROR_TIMEOUT:
+            return platform::kErrorSemTimeout;
+        default:
+            return platform::kErrorGenFailure;
     }
 }
 
@@ -279,7 +289,8 @@ bool CancelIo(PipeHandle handle) {
         platform::SetLastError(platform::kErrorInvalidHandle);
         return false;
     }
-    if (pipe->transfer != nullptr && !pipe->completed.load()) libusb_cancel_transfer(pipe->transfer);
+    if (pipe->transfer != nullptr && !pipe->completed.load())
+        libusb_cancel_transfer(pipe->transfer);
     return true;
 }
 
@@ -356,8 +367,8 @@ bool Control(PipeHandle handle, uint32_t code) {
     }
     int result = 0;
     if (code == kIoctlResetPipe) {
-        result = libusb_clear_halt(g_receiver.handle,
-                                   pipe->bulk_in ? g_receiver.itf.bulk_in : g_receiver.itf.bulk_out);
+        result = libusb_clear_halt(
+            g_receiver.handle, pipe->bulk_in ? g_receiver.itf.bulk_in : g_receiver.itf.bulk_out);
     } else if (code == kIoctlResetDevice) {
         result = libusb_control_transfer(
             g_receiver.handle,
@@ -403,7 +414,9 @@ int LIBUSB_CALL OnHotplug(libusb_context*, libusb_device*, libusb_hotplug_event 
 
 }  // namespace
 
-const LinkBackend& LibusbLinkBackend() { return kLibusbBackend; }
+const LinkBackend& LibusbLinkBackend() {
+    return kLibusbBackend;
+}
 
 std::optional<UsbId> ParseUsbId(const std::string& text) {
     unsigned vendor = 0, product = 0;

@@ -16,7 +16,9 @@ const LinkBackend& CurrentLinkBackend() {
     return *g_backend;
 }
 
-void SetLinkBackend(const LinkBackend& backend) { g_backend = &backend; }
+void SetLinkBackend(const LinkBackend& backend) {
+    g_backend = &backend;
+}
 
 void SetDeviceChangeHandler(DeviceChangeHandler handler, void* context) {
     g_change_context.store(context);

@@ -33,7 +33,9 @@ struct Pipe {
 
 Pipe g_pipes[kMaxPipes];
 
-void KeepLastError() { platform::SetLastError(::GetLastError()); }
+void KeepLastError() {
+    platform::SetLastError(::GetLastError());
+}
 
 Pipe* PipeOf(PipeHandle handle) {
     if (handle < 0 || static_cast<size_t>(handle) >= kMaxPipes ||
@@ -66,8 +68,8 @@ bool FindReceiver(char* device_path, size_t size) {
         return false;
     }
     size_t capacity = kInitialInterfaces;
-    auto* interfaces =
-        static_cast<SP_DEVICE_INTERFACE_DATA*>(std::calloc(capacity, sizeof(SP_DEVICE_INTERFACE_DATA)));
+    auto* interfaces = static_cast<SP_DEVICE_INTERFACE_DATA*>(
+        std::calloc(capacity, sizeof(SP_DEVICE_INTERFACE_DATA)));
     bool found = false;
     for (DWORD index = 0; interfaces != nullptr && !found; ++index) {
         if (index >= capacity) {
@@ -102,17 +104,17 @@ PipeHandle OpenPipe(const char* pipe_path) {
         if (pipe.file != INVALID_HANDLE_VALUE) continue;
         const std::string path = pipe_path;
         pipe.bulk_in = path.size() >= 6 && path.compare(path.size() - 6, 6, "PIPE01") == 0;
-        pipe.file = CreateFileA(pipe_path, GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OVERLAPPED, nullptr);
+        pipe.file =
+            CreateFileA(pipe_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (pipe.file == INVALID_HANDLE_VALUE) {
             KeepLastError();
             LogLine(std::string("FAILED to open: ") + pipe_path, 3);
             return kInvalidPipe;
         }
         // Named, manual-reset, initially signalled, as the transfer events always were.
-        pipe.event = CreateEventA(nullptr, TRUE, TRUE,
-                                  pipe.bulk_in ? "EVT_BULK_READ" : "EVT_BULK_WRITE");
+        pipe.event =
+            CreateEventA(nullptr, TRUE, TRUE, pipe.bulk_in ? "EVT_BULK_READ" : "EVT_BULK_WRITE");
         return static_cast<PipeHandle>(i);
     }
     platform::SetLastError(platform::kErrorNotEnoughMemory);
@@ -224,4 +226,6 @@ const LinkBackend kOvPvrUsbBackend = {
 
 }  // namespace
 
-const LinkBackend& OvPvrUsbLinkBackend() { return kOvPvrUsbBackend; }
+const LinkBackend& OvPvrUsbLinkBackend() {
+    return kOvPvrUsbBackend;
+}

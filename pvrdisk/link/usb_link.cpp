@@ -24,7 +24,9 @@ struct LinkState {
 
 LinkState g_link;
 
-const LinkBackend& Backend() { return CurrentLinkBackend(); }
+const LinkBackend& Backend() {
+    return CurrentLinkBackend();
+}
 
 void SettleDriver(uint32_t milliseconds) {
     if (!Backend().cancels_complete_at_once) platform::SleepMs(milliseconds);
@@ -157,8 +159,7 @@ int ResetDevice(int read_side) {
 int UsbWrite(const void* buffer, uint32_t count, uint32_t* transferred) {
     *transferred = 0;
     // The backend's transfer is direction-neutral; a write never modifies the buffer.
-    if (Backend().begin_transfer(g_link.write_pipe, const_cast<void*>(buffer), count,
-                                 transferred))
+    if (Backend().begin_transfer(g_link.write_pipe, const_cast<void*>(buffer), count, transferred))
         return 1;
     const uint32_t code = platform::GetLastError();
     if (code == platform::kErrorIoPending) {
@@ -228,12 +229,22 @@ bool CreateTransferEvents() {
     return true;
 }
 
-void CloseTransferEvents() { g_link.events_exist = false; }
+void CloseTransferEvents() {
+    g_link.events_exist = false;
+}
 
-bool TransferEventsExist() { return g_link.events_exist; }
+bool TransferEventsExist() {
+    return g_link.events_exist;
+}
 
-void SetTransferTimeoutMs(uint32_t milliseconds) { g_link.timeout_ms = milliseconds; }
+void SetTransferTimeoutMs(uint32_t milliseconds) {
+    g_link.timeout_ms = milliseconds;
+}
 
-bool ReadPipeOpen() { return g_link.read_pipe != kInvalidPipe; }
+bool ReadPipeOpen() {
+    return g_link.read_pipe != kInvalidPipe;
+}
 
-bool WritePipeOpen() { return g_link.write_pipe != kInvalidPipe; }
+bool WritePipeOpen() {
+    return g_link.write_pipe != kInvalidPipe;
+}

@@ -13,9 +13,9 @@ struct pcfm_dev;
 inline constexpr uint32_t kSectorSize = 512;
 
 struct pcfm_blkreq {
-    pcfm_dev* device;  // the mount-table entry the request is for
-    uint8_t* buffer;   // the caller's data, or null for the embedded sector
-    uint16_t count;    // sectors; counted down as chunks complete
+    pcfm_dev* device;             // the mount-table entry the request is for
+    uint8_t* buffer;              // the caller's data, or null for the embedded sector
+    uint16_t count;               // sectors; counted down as chunks complete
     uint8_t sector[kSectorSize];  // used when buffer is null
 };
 

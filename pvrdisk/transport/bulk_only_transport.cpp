@@ -45,8 +45,7 @@ uint32_t LoadLe32(const uint8_t* bytes) {
 // data phase that moved every byte; anything else would leave stale bytes in the caller's
 // buffer or data missing on the disk.
 bool CommandDone(uint32_t data_moved, uint32_t data_length, uint32_t status_received) {
-    const bool wrapper_valid =
-        status_received == kCswSize && std::memcmp(g_csw, "USBS", 4) == 0;
+    const bool wrapper_valid = status_received == kCswSize && std::memcmp(g_csw, "USBS", 4) == 0;
     if (wrapper_valid && g_csw[12] == 0 && LoadLe32(g_csw + 8) == 0 && data_moved == data_length)
         return true;
     LogLine("CSW_Command_buffer[0x0c] = 0x" + FormatHex2(g_csw[12]), 1);
@@ -90,12 +89,15 @@ int RunCommand(bool data_in, uint8_t* data, uint32_t first_sector, uint16_t coun
     return CommandDone(data_moved, length, transferred) ? 0 : 1;
 }
 
-int NoOp(pcfm_dev*) { return 0; }
-int NoControl(pcfm_dev*, int, void*) { return 0; }
+int NoOp(pcfm_dev*) {
+    return 0;
+}
+int NoControl(pcfm_dev*, int, void*) {
+    return 0;
+}
 
 int Serve(bool data_in, uint32_t first_sector, pcfm_blkreq* request) {
-    if (request->buffer == nullptr)
-        return RunCommand(data_in, request->sector, first_sector, 1);
+    if (request->buffer == nullptr) return RunCommand(data_in, request->sector, first_sector, 1);
     while (request->count > 0) {
         const uint16_t chunk =
             static_cast<uint16_t>(std::min<uint32_t>(request->count, MaxSectorsPerCommand()));
@@ -137,15 +139,16 @@ const pcfm_blkdrv usb_block_driver = {
 
 uint32_t ClampTransferBufferSize(int32_t buffer_size) {
     // Below one sector no command could move anything; above the driver's limit it would fail.
-    return static_cast<uint32_t>(
-        std::clamp<int64_t>(buffer_size, kSectorSize, kMaxTransferBytes));
+    return static_cast<uint32_t>(std::clamp<int64_t>(buffer_size, kSectorSize, kMaxTransferBytes));
 }
 
 void SetTransferBufferSize(int32_t buffer_size) {
     g_max_sectors = ClampTransferBufferSize(buffer_size) / kSectorSize;
 }
 
-uint32_t MaxSectorsPerCommand() { return g_max_sectors; }
+uint32_t MaxSectorsPerCommand() {
+    return g_max_sectors;
+}
 
 void StoreLe32(uint8_t*& cursor, uint32_t value) {
     for (int i = 0; i < 4; ++i) *cursor++ = static_cast<uint8_t>(value >> (8 * i));
@@ -164,6 +167,10 @@ uint16_t LoadLe16(const uint8_t* bytes) {
     return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
 }
 
-const uint8_t* LastCommandBlockWrapper() { return g_cbw; }
+const uint8_t* LastCommandBlockWrapper() {
+    return g_cbw;
+}
 
-const uint8_t* LastCommandStatusWrapper() { return g_csw; }
+const uint8_t* LastCommandStatusWrapper() {
+    return g_csw;
+}

@@ -34,5 +34,5 @@ void StoreBe16(uint8_t*& cursor, uint16_t value);
 uint16_t LoadLe16(const uint8_t* bytes);
 
 // The wrappers as the last command left them, for tests and diagnostics.
-const uint8_t* LastCommandBlockWrapper();  // 31 bytes
-const uint8_t* LastCommandStatusWrapper(); // 13 bytes
+const uint8_t* LastCommandBlockWrapper();   // 31 bytes
+const uint8_t* LastCommandStatusWrapper();  // 13 bytes

@@ -1,10 +1,10 @@
 #include "pvrdisk/transport/image_block_device.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <linux/fs.h>
 
 #include <cerrno>
 #include <ctime>
@@ -16,8 +16,12 @@ namespace {
 int g_image_fd = -1;
 uint64_t g_image_sectors = 0;
 
-int NoOp(pcfm_dev*) { return 0; }
-int NoControl(pcfm_dev*, int, void*) { return 0; }
+int NoOp(pcfm_dev*) {
+    return 0;
+}
+int NoControl(pcfm_dev*, int, void*) {
+    return 0;
+}
 
 // Moves `sectors` sectors at `first_sector` with positioned I/O, retrying short transfers.
 bool Transfer(bool write, uint8_t* buffer, uint32_t first_sector, uint32_t sectors) {
@@ -72,7 +76,7 @@ bool OpenBlockImage(const std::string& path, bool read_only) {
     CloseBlockImage();
     const int fd = open(path.c_str(), (read_only ? O_RDONLY : O_RDWR) | O_CLOEXEC);
     if (fd < 0) return false;
-    struct stat st{};
+    struct stat st {};
     uint64_t bytes = 0;
     if (fstat(fd, &st) == 0 && S_ISBLK(st.st_mode)) {
         if (ioctl(fd, BLKGETSIZE64, &bytes) != 0) bytes = 0;
@@ -90,7 +94,9 @@ void CloseBlockImage() {
     g_image_sectors = 0;
 }
 
-uint64_t BlockImageSectorCount() { return g_image_sectors; }
+uint64_t BlockImageSectorCount() {
+    return g_image_sectors;
+}
 
 int GetReceiverTime(uint16_t* time_word, uint16_t* date_word) {
     const std::time_t now = std::time(nullptr);
@@ -98,6 +104,7 @@ int GetReceiverTime(uint16_t* time_word, uint16_t* date_word) {
     localtime_r(&now, &local);
     *time_word = static_cast<uint16_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
     const int year = local.tm_year + 1900 - 1980;
-    *date_word = static_cast<uint16_t>((year & 0x7F) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
+    *date_word =
+        static_cast<uint16_t>((year & 0x7F) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
     return 0;
 }

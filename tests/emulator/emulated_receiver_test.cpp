@@ -37,7 +37,7 @@ struct Csw {
 };
 
 class DeviceTest : public ::testing::Test {
-protected:
+  protected:
     DeviceTest() : link_(64, false), device_(link_.Receiver()), gen_(device_.Generation()) {}
 
     TransferStatus Out(const std::string& bytes, uint32_t* done = nullptr) {
@@ -50,7 +50,8 @@ protected:
     TransferStatus In(std::string* bytes, uint32_t size) {
         bytes->assign(size, '\x55');
         uint32_t moved = 0;
-        TransferStatus s = device_.BulkIn(gen_, reinterpret_cast<uint8_t*>(bytes->data()), size, &moved);
+        TransferStatus s =
+            device_.BulkIn(gen_, reinterpret_cast<uint8_t*>(bytes->data()), size, &moved);
         bytes->resize(moved);
         return s;
     }

@@ -114,7 +114,7 @@ TEST(EntryText, EpgTitleComesFromTheFifthByteWithTheUmlautSequencesReplaced) {
 }
 
 TEST(CompareEntries, FoldersComeFirstInAscendingNameOrderWhateverTheSort) {
-    const std::vector<CDirEntry> entries = {File("b.ts"), Folder("b"), File("A.ts"), Folder("A"),
+    const std::vector<CDirEntry> entries = {File("b.ts"), Folder("b"),  File("A.ts"), Folder("A"),
                                             Folder(".."), Folder("-x"), Folder("!y")};
     EXPECT_EQ(Sorted(entries, {0, 1}),
               (std::vector<std::string>{"!y", "-x", "..", "A", "b", "A.ts", "b.ts"}));

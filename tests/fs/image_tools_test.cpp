@@ -3,10 +3,10 @@
 
 #include <filesystem>
 
-#include "platform/text.h"
 #include "emulator/image/folder_filler.h"
 #include "emulator/image/receiver_image.h"
 #include "emulator/image/sample_content.h"
+#include "platform/text.h"
 #include "tests/fs/disk_fixture.h"
 
 namespace {
@@ -62,7 +62,7 @@ TEST_F(ImageToolsTest, FillFromAFolderTree) {
               "hallo");
     EXPECT_EQ(ReadFile("C:\\leer"), "");
     EXPECT_EQ(platform::Cp1252ToUtf8("Gr\xFC\xDF"
-                                  "e \x80"),
+                                     "e \x80"),
               "Grüße €");
     EXPECT_EQ(platform::Utf8ToCp1252("Grüße € ☃"),
               "Gr\xFC\xDF"

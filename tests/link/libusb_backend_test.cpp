@@ -1,11 +1,10 @@
 // The libusb backend's choice of receiver: only the configured device, never another USB disk.
-#include "pvrdisk/link/libusb_link_backend.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "platform/profile_store.h"
+#include "pvrdisk/link/libusb_link_backend.h"
 #include "pvrdisk/link/usb_link.h"
 
 namespace {

@@ -19,7 +19,7 @@ namespace {
 
 // Log at level 3 into a temporary folder, so that tests can read what the link wrote.
 class LinkLogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         platform::SetProfile(platform::MakeMemoryProfileStore());
         platform::Profile().WriteString("Settings", "Path Log", logs_.Path());
@@ -153,7 +153,9 @@ struct Script {
 };
 Script g_script;
 
-std::string Name(PipeHandle pipe) { return pipe == 1 ? "read" : pipe == 2 ? "write" : "invalid"; }
+std::string Name(PipeHandle pipe) {
+    return pipe == 1 ? "read" : pipe == 2 ? "write" : "invalid";
+}
 
 const LinkBackend kScriptedBackend = {
     .name = "scripted",
@@ -163,13 +165,12 @@ const LinkBackend kScriptedBackend = {
             std::snprintf(path, size, "\\\\?\\scripted");
             return true;
         },
-    .open_pipe =
-        [](const char* path) -> PipeHandle {
-            const std::string p = path;
-            g_script.calls.push_back("open " + p.substr(p.rfind('\\') + 1));
-            if (p.ends_with("PIPE01")) return 1;
-            return g_script.fail_write_pipe_open ? kInvalidPipe : 2;
-        },
+    .open_pipe = [](const char* path) -> PipeHandle {
+        const std::string p = path;
+        g_script.calls.push_back("open " + p.substr(p.rfind('\\') + 1));
+        if (p.ends_with("PIPE01")) return 1;
+        return g_script.fail_write_pipe_open ? kInvalidPipe : 2;
+    },
     .close_pipe =
         [](PipeHandle pipe) {
             g_script.calls.push_back("close " + Name(pipe));
@@ -206,7 +207,7 @@ const LinkBackend kScriptedBackend = {
 };
 
 class ScriptedLinkTest : public LinkLogTest {
-protected:
+  protected:
     void SetUp() override {
         LinkLogTest::SetUp();
         g_script = Script{};
@@ -226,8 +227,8 @@ TEST_F(ScriptedLinkTest, HalfOpenedLinkIsLeftForCloseUSBDrv) {
     EXPECT_FALSE(WritePipeOpen());
     EXPECT_EQ(CloseUSBDrv(), 0);
     EXPECT_FALSE(ReadPipeOpen());
-    EXPECT_EQ(g_script.calls, (std::vector<std::string>{"open PIPE01", "open PIPE00",
-                                                        "cancel read", "close read"}));
+    EXPECT_EQ(g_script.calls, (std::vector<std::string>{"open PIPE01", "open PIPE00", "cancel read",
+                                                        "close read"}));
 }
 
 TEST_F(ScriptedLinkTest, CloseWithBothHandlesInvalidTouchesNothing) {
@@ -240,9 +241,8 @@ TEST_F(ScriptedLinkTest, ResetOfTheReadSideSendsBothCodesOnTheWritePipe) {
     ASSERT_EQ(InitDevice(), 1);
     g_script.calls.clear();
     EXPECT_EQ(ResetDevice(1), 0);
-    EXPECT_EQ(g_script.calls,
-              (std::vector<std::string>{"cancel read", "control write 0x00220008",
-                                        "control write 0x00220004"}));
+    EXPECT_EQ(g_script.calls, (std::vector<std::string>{"cancel read", "control write 0x00220008",
+                                                        "control write 0x00220004"}));
     g_script.calls.clear();
     EXPECT_EQ(ResetDevice(0), 0);
     EXPECT_EQ(g_script.calls.front(), "cancel write");

@@ -48,7 +48,7 @@ TEST(LogPruning, KeepsTheTwentyNewestFilesTheNewOneAmongThem) {
         const bool kept = std::find(left.begin(), left.end(), name) != left.end();
         EXPECT_EQ(kept, i >= 5) << name;
     }
-    struct stat st{};
+    struct stat st {};
     EXPECT_EQ(stat((logs + "/Other.log").c_str(), &st), 0);
     EXPECT_EQ(stat((logs + "/Debug.txt").c_str(), &st), 0);
 }
@@ -56,7 +56,8 @@ TEST(LogPruning, KeepsTheTwentyNewestFilesTheNewOneAmongThem) {
 TEST(LogPruning, TwentyOrFewerFilesAreAllKept) {
     TempFolder folder;
     CreateFolderPath(folder.Path());
-    for (int i = 0; i < 19; ++i) WriteFileBytes(folder.File("Debug0" + std::to_string(i) + ".log"), "");
+    for (int i = 0; i < 19; ++i)
+        WriteFileBytes(folder.File("Debug0" + std::to_string(i) + ".log"), "");
     platform::SetProfile(platform::MakeMemoryProfileStore());
     platform::Profile().WriteString("Settings", "Path Log", folder.Path());
     StartLog();

@@ -1,10 +1,11 @@
 // The log's line format, nesting and filtering, written to real files.
+#include "app/log.h"
+
 #include <gtest/gtest.h>
 
 #include <ctime>
 #include <stdexcept>
 
-#include "app/log.h"
 #include "platform/log_files.h"
 #include "platform/profile_store.h"
 #include "tests/support/temp_folder.h"
@@ -12,7 +13,7 @@
 namespace {
 
 class LogTest : public ::testing::Test {
-protected:
+  protected:
     void Start(int level) {
         platform::SetProfile(platform::MakeMemoryProfileStore());
         platform::Profile().WriteString("Settings", "Path Log", folder_.File("logs"));

@@ -1,10 +1,11 @@
 // The profile store's backends: defaults, round trips, atomic writes and edits made by hand.
+#include "platform/profile_store.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
-#include "platform/profile_store.h"
 #include "platform/user_folders.h"
 #include "tests/support/temp_folder.h"
 

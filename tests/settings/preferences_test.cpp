@@ -11,7 +11,7 @@
 namespace {
 
 class PreferencesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         setenv("XDG_CONFIG_HOME", folder_.Path().c_str(), 1);
         platform::SetProfile(platform::MakeKeyFileProfileStore(platform::DefaultProfilePath()));

@@ -29,7 +29,8 @@ EmulatedLink::~EmulatedLink() {
 
 std::string EmulatedLink::PatternSector(uint32_t sector) {
     std::string bytes(512, '\0');
-    for (uint32_t i = 0; i < 512; ++i) bytes[i] = static_cast<char>((sector * 7 + i * 13) ^ (sector >> 8));
+    for (uint32_t i = 0; i < 512; ++i)
+        bytes[i] = static_cast<char>((sector * 7 + i * 13) ^ (sector >> 8));
     std::snprintf(bytes.data(), 16, "sector %08u", sector);
     return bytes;
 }

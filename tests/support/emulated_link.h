@@ -9,7 +9,7 @@
 #include "tests/support/temp_folder.h"
 
 class EmulatedLink {
-public:
+  public:
     // An image of `sectors` sectors, each filled with a pattern that names the sector.
     explicit EmulatedLink(uint32_t sectors = 4096, bool open_link = true);
     ~EmulatedLink();
@@ -21,7 +21,7 @@ public:
     // The image's bytes of `count` sectors from `first`, read directly from the file.
     std::string ImageBytes(uint32_t first, uint32_t count) const;
 
-private:
+  private:
     TempFolder folder_;
     std::string image_;
     emulator::EmulatedReceiver receiver_;

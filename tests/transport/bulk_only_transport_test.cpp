@@ -15,7 +15,7 @@
 namespace {
 
 class TransportTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         platform::SetProfile(platform::MakeMemoryProfileStore());
         platform::Profile().WriteString("Settings", "Path Log", logs_.Path());
@@ -37,9 +37,9 @@ protected:
 TEST_F(TransportTest, ReadWrapperIsLaidOutByteForByte) {
     std::string data(2 * 512, '\0');
     ASSERT_EQ(Read10(reinterpret_cast<uint8_t*>(data.data()), 0x00000102, 2), 0);
-    const uint8_t expected[31] = {'U', 'S', 'B', 'C', 0x08, 0x18, 0x32, 0x85, 0x00, 0x04, 0x00,
-                                  0x00, 0x80, 0x00, 0x0A, 0x28, 0x00, 0x00, 0x00, 0x01, 0x02,
-                                  0x00, 0x00, 0x02, 0x00, 0, 0, 0, 0, 0, 0};
+    const uint8_t expected[31] = {'U',  'S',  'B',  'C',  0x08, 0x18, 0x32, 0x85, 0x00, 0x04, 0x00,
+                                  0x00, 0x80, 0x00, 0x0A, 0x28, 0x00, 0x00, 0x00, 0x01, 0x02, 0x00,
+                                  0x00, 0x02, 0x00, 0,    0,    0,    0,    0,    0};
     EXPECT_EQ(std::memcmp(LastCommandBlockWrapper(), expected, 31), 0);
     EXPECT_EQ(data, EmulatedLink::PatternSector(0x102) + EmulatedLink::PatternSector(0x103));
 }
