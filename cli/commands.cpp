@@ -16,6 +16,7 @@
 #include "transfer/gathering.h"
 #include "transfer/name_helpers.h"
 #include "transfer/overwrite_check.h"
+#include "transfer/receiver_errors.h"
 #include "transfer/receiver_names.h"
 #include "transfer/win_function_mgr.h"
 
@@ -103,8 +104,7 @@ int ListFolder(const std::string& folder, const std::string& filter) {
     CFunctionMgr& box = Manager(1);
     const std::string path = NormalizeFolderPath(folder);
     if (!box.ReadDir(path))
-        return Fail("cannot list " + path + " on the receiver (error " +
-                    std::to_string(pcfm_errno) + ")");
+        return Fail("cannot list " + path + " on the receiver: " + ReceiverErrorText(pcfm_errno));
     std::vector<const CDirEntry*> rows;
     const std::string wanted = platform::UpperCase(filter);
     for (const CDirEntry& entry : box.listing) {
@@ -268,8 +268,7 @@ int MakeFolder(const std::string& path) {
     SplitReceiverPath(path, &parent, &name);
     const std::string folder = CollapseBackslashes(parent + "\\" + MakeAsciiName(name));
     if (pcfm_mkdir(ToBox(folder).c_str()) != 0)
-        return Fail("cannot make " + folder + ": " + LoadResString(130) + " (error " +
-                    std::to_string(pcfm_errno) + ")");
+        return Fail("cannot make " + folder + ": " + ReceiverErrorText(pcfm_errno));
     std::printf("%s\n", folder.c_str());
     return 0;
 }
@@ -277,9 +276,7 @@ int MakeFolder(const std::string& path) {
 int RemoveFolder(const std::string& path) {
     const std::string folder = NormalizeFolderPath(path);
     if (pcfm_rmdir(ToBox(folder).c_str()) != 0)
-        return Fail("cannot remove " + folder +
-                    (pcfm_errno == EDIRNOTEMPTY ? ": it is not empty" : "") + " (error " +
-                    std::to_string(pcfm_errno) + ")");
+        return Fail("cannot remove " + folder + ": " + ReceiverErrorText(pcfm_errno));
     return 0;
 }
 

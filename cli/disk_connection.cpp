@@ -10,6 +10,7 @@
 #include "pvrdisk/pcfm.h"
 #include "pvrdisk/transport/bulk_only_transport.h"
 #include "pvrdisk/transport/image_block_device.h"
+#include "transfer/receiver_errors.h"
 
 bool ParseFaultPlan(const std::string& text, emulator::FaultPlan* plan, std::string* error) {
     std::stringstream items(text);
@@ -110,8 +111,8 @@ bool DiskConnection::Open(const DiskChoice& choice, std::string* error, bool mou
     if (!mount) return true;
     const int mounted = OV_FILE_init();
     if (mounted != 0) {
-        *error = "the receiver's disk cannot be mounted (file-system error " +
-                 std::to_string(mounted) + "); 'tessel check' tells what is wrong with it";
+        *error = "the receiver's disk cannot be mounted: " + ReceiverErrorText(mounted) +
+                 "; 'tessel check' tells what is wrong with it";
         return false;
     }
     return true;

@@ -13,6 +13,7 @@
 #include "platform/profile_store.h"
 #include "pvrdisk/fs/consistency_check.h"
 #include "pvrdisk/link/libusb_link_backend.h"
+#include "transfer/receiver_errors.h"
 
 namespace {
 
@@ -48,7 +49,8 @@ int MakeImage(const std::string& path, const std::string& size, const std::strin
     }
     if (sample || !from.empty()) {
         if (const int mounted = image::MountReceiverImage(path); mounted != 0) {
-            std::fprintf(stderr, "tessel: cannot mount %s (error %d)\n", path.c_str(), mounted);
+            std::fprintf(stderr, "tessel: cannot mount %s: %s\n", path.c_str(),
+                         ReceiverErrorText(mounted).c_str());
             return 1;
         }
         bool ok = true;

@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+echo "== source format =="
+bash scripts/check-format.sh
 
 jobs=$(nproc)
 for preset in default sanitize; do

@@ -16,6 +16,7 @@
 #include "pvrdisk/fs/raw_file.h"
 #include "pvrdisk/pcfm.h"
 #include "transfer/name_helpers.h"
+#include "transfer/receiver_errors.h"
 #include "transfer/receiver_names.h"
 
 namespace {
@@ -204,8 +205,8 @@ bool CWinFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
                                       : CFile::modeWrite | CFile::modeCreate | CFile::typeBinary;
         if (!target.Open(ToBox(target_path).c_str(), flags)) {
             LogLine("Failed to create write file", 3);
-            failure = "cannot write " + target_path + " on the receiver (error " +
-                      std::to_string(pcfm_errno) + ")";
+            failure = "cannot write " + target_path +
+                      " on the receiver: " + ReceiverErrorText(pcfm_errno);
             source.Close();
             return false;
         }
