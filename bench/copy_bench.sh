@@ -31,13 +31,14 @@ image_mib=$((mib + 512))
 "$tessel" mkimage direct.img --size "${image_mib}M" --cluster 256K >/dev/null
 mkfs.vfat -F 32 -C fat32.img $(((mib + 512) * 1024)) >/dev/null
 
-# Runs a command; prints its wall time, and its processor time (user + system) in cpu.txt.
+# Runs a command; prints its wall time, and appends its user and system processor time to
+# cpu.txt.
 seconds() {
   local TIMEFORMAT='%R %U %S' times
   times=$({ time "$@" >/dev/null 2>"$work/command.err"; } 2>&1) ||
     { cat "$work/command.err" >&2; return 1; }
   read -r real user sys <<<"$times"
-  echo "$1 ${*: -1} $(echo "$user + $sys" | bc -l)" >>"$work/cpu.txt"
+  echo "$user $sys" >>"$work/cpu.txt"
   echo "$real"
 }
 
@@ -62,13 +63,15 @@ done
 
 rate() { echo "$mib / $1" | bc -l; }
 row() {  # direction, label, seconds, cp seconds, mcopy seconds, line of cpu.txt
-  printf '%-14s %-26s %7.2f s %8.1f MiB/s %6.2f x cp %6.2f x mcopy %7.2f s cpu\n' "$1" "$2" \
+  local user sys
+  read -r user sys <<<"$(sed -n "$6p" cpu.txt)"
+  printf '%-14s %-26s %7.2f s %8.1f MiB/s %6.2f x cp %6.2f x mcopy %6.2f s %6.2f s\n' "$1" "$2" \
     "$3" "$(rate "$3")" "$(echo "$(rate "$3") / $(rate "$4")" | bc -l)" \
-    "$(echo "$(rate "$3") / $(rate "$5")" | bc -l)" "$(sed -n "$6p" cpu.txt | awk '{print $3}')"
+    "$(echo "$(rate "$3") / $(rate "$5")" | bc -l)" "$user" "$sys"
 }
 echo
-printf '%-14s %-26s %9s %14s %11s %14s %11s\n' direction copy time speed "vs cp/dd" "vs mcopy" \
-  "processor"
+printf '%-14s %-26s %9s %14s %11s %14s %8s %8s\n' direction copy time speed "vs cp/dd" \
+  "vs mcopy" user system
 row "PC->receiver" "tessel --emulate" "$t_put_emulated" "$t_put_cp" "$t_put_mcopy" 1
 row "PC->receiver" "tessel --image (no USB)" "$t_put_direct" "$t_put_cp" "$t_put_mcopy" 2
 row "PC->receiver" "cp into a file" "$t_put_cp" "$t_put_cp" "$t_put_mcopy" 3
@@ -78,7 +81,8 @@ row "receiver->PC" "tessel --image (no USB)" "$t_get_direct" "$t_get_cp" "$t_get
 row "receiver->PC" "dd out of the image" "$t_get_cp" "$t_get_cp" "$t_get_mcopy" 7
 row "receiver->PC" "mcopy out of FAT32 image" "$t_get_mcopy" "$t_get_cp" "$t_get_mcopy" 8
 echo
-echo "Where the time goes: wall time beyond the processor time is waiting for the PC's disk."
+echo "Where the time goes: user is the program's own work, system the kernel's copying of the"
+echo "bytes between page cache and program; wall time beyond both is waiting for the disk."
 echo "tessel --image against cp is the receiver file system's share; --emulate against --image"
 echo "is the bulk-only transport's and the emulated device's (wrapper, status, one more copy per"
 echo "chunk). A real receiver adds the USB link: at most 50.8 MiB/s of bulk payload on USB 2.0."

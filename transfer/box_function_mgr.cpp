@@ -305,5 +305,7 @@ bool CBoxFunctionMgr::RenameFile(CDirEntry entry, const std::string& new_name) {
     std::string name = new_name;
     MakeBoxFileName(name);
     const std::string new_path = CollapseBackslashes(entry.folderPath + "\\" + name);
-    return pcfm_rename(ToBox(entry.fullPath).c_str(), ToBox(new_path).c_str()) == 0;
+    // A folder read in the root has "C:\\NAME" as its full path; the file system wants one.
+    const std::string old_path = CollapseBackslashes(entry.fullPath);
+    return pcfm_rename(ToBox(old_path).c_str(), ToBox(new_path).c_str()) == 0;
 }

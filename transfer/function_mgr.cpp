@@ -34,6 +34,10 @@ constexpr int kReconnectAttempts = 20;
 // Reconnections in a row that bring no byte further end the copy: the link works but the
 // receiver keeps failing the same command.
 constexpr int kFruitlessReconnections = 3;
+// A receiver target's table range and entry are written back after this many bytes, so that a
+// receiver that never comes back leaves a partial file of about this much less, which the
+// next run resumes, instead of an empty one.
+constexpr uint64_t kFlushInterval = 16ull << 20;
 
 bool IsReceiverStream(const CFile& file) {
     return std::strcmp(file.GetRuntimeClassName(), "class CRawFile") == 0;
@@ -88,7 +92,18 @@ struct CFunctionMgr::CopyState {
     std::string target_path;
     bool stop = false;
     int fruitless_reconnections = 0;
+    uint64_t unflushed = 0;  // bytes written to a receiver target since its last write-back
 };
+
+bool CFunctionMgr::FlushReceiverTarget(CopyState& state, CFile& target) {
+    if (pcfm_flush(static_cast<CRawFile&>(target).Handle()) == 0) {
+        state.unflushed = 0;
+        return true;
+    }
+    if (pcfm_errno != EDEVICE && pcfm_errno != ESHORTIO)
+        throw CFileException(CFileException::hardIO, pcfm_errno, state.target_path);
+    return false;
+}
 
 void CFunctionMgr::ResetLists() {
     copied.RemoveAll();
@@ -350,6 +365,9 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
                     state.part_bytes += n;
                     done_bytes += n;
                     state.fruitless_reconnections = 0;
+                    state.unflushed += n;
+                    if (state.target_raw && state.unflushed >= kFlushInterval)
+                        link_lost = !FlushReceiverTarget(state, target);
                 }
             } else if (state.source_raw && !link_lost &&
                        platform::GetLastError() == platform::kErrorReceiverIo) {
@@ -357,11 +375,7 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
             } else if (state.target_raw && !link_lost && !state.stop) {
                 // The copy is done only once the table and the entry are on the disk: the
                 // close that follows cannot report a lost link, so they are written here.
-                if (pcfm_flush(static_cast<CRawFile&>(target).Handle()) != 0) {
-                    if (pcfm_errno != EDEVICE && pcfm_errno != ESHORTIO)
-                        throw CFileException(CFileException::hardIO, pcfm_errno, state.target_path);
-                    link_lost = true;
-                }
+                link_lost = !FlushReceiverTarget(state, target);
             }
             if (link_lost) {
                 if (++state.fruitless_reconnections > kFruitlessReconnections) {

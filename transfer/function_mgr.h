@@ -75,6 +75,9 @@ class CFunctionMgr {
     struct CopyState;
     bool Reconnect(CopyState& state, CFile& source, CFile& target);
     bool ReopenAfterReconnection(CopyState& state, CFile& source, CFile& target);
+    // Writes back a receiver target; false when the link was lost on the way. Throws when the
+    // disk refused it for another reason.
+    bool FlushReceiverTarget(CopyState& state, CFile& target);
     void StartNextPart(CopyState& state, CFile& target);
     void ProgressStep(CopyState& state);
 };

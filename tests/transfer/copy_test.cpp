@@ -282,4 +282,22 @@ TEST_F(CopyTest, MoveOntoItselfKeepsTheFile) {
     ExpectDiskClean();
 }
 
+TEST_F(CopyTest, FoldersAndFilesAreRenamedInTheRootAndBelowIt) {
+    ASSERT_EQ(pcfm_mkdir("C:\\Kept"), 0);
+    WriteFileBytes(Pc("rec.ts"), "inside");
+    ASSERT_TRUE(Put(Pc("rec.ts"), "C:\\Kept"));
+    ASSERT_TRUE(box_.ReadDir("C:\\"));
+    ASSERT_EQ(box_.listing.GetSize(), 1u);
+    EXPECT_TRUE(box_.RenameFile(box_.listing[0], "Archiv"));
+    // Below the root the listing starts with "..", then the file.
+    ASSERT_TRUE(box_.ReadDir("C:\\Archiv"));
+    ASSERT_EQ(box_.listing.GetSize(), 2u);
+    EXPECT_TRUE(box_.RenameFile(box_.listing[1], "News:1.ts"));  // cleaned for the receiver
+    ASSERT_TRUE(box_.ReadDir("C:\\Archiv"));
+    ASSERT_EQ(box_.listing.GetSize(), 2u);
+    EXPECT_EQ(ReceiverBytes(box_.listing[1].fullPath), "inside");
+    EXPECT_NE(box_.listing[1].name, "rec.ts");
+    ExpectDiskClean();
+}
+
 }  // namespace

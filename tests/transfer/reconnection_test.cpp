@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <random>
 
+#include "app/string_table.h"
 #include "platform/profile_store.h"
 #include "pvrdisk/fs/raw_file.h"
 #include "tests/transfer/receiver_fixture.h"
@@ -21,6 +22,11 @@ namespace {
 
 OverwriteAnswer YesToAll(const std::string&, void*) {
     return OverwriteAnswer::kYesToAll;
+}
+
+// Stops the copy as soon as it shows that it waits for the receiver.
+bool StopWhileWaiting(std::string text, float, int) {
+    return text != LoadResString(110);
 }
 
 int Runs(int fallback) {
@@ -188,6 +194,38 @@ TEST_F(ReconnectionTest, SplitCopyEndsIdenticalWhereverTheReceiverIsPulledOut) {
     }
     ExpectDiskClean();
     SetFileSystemNameProvider(nullptr);
+}
+
+// The user gives up waiting for a receiver that stays away: what was written back stays on
+// the receiver as a partial file, and the next copy resumes it.
+TEST_F(ReconnectionTest, AReceiverThatStaysAwayLeavesAPartialTargetTheNextCopyResumes) {
+    MakeImage(256ull << 20, 32768);
+    Connect();
+    std::filesystem::create_directories(Pc("pc"));
+    const std::string data = RandomBytes(40u << 20, 77);
+    WriteFileBytes(Pc("pc/rec.ts"), data);
+    emulator::FaultPlan plan;
+    plan.unplug_after_bytes = 25u << 20;
+    receiver_->SetFaultPlan(plan);
+    win_.progress = StopWhileWaiting;
+    EXPECT_FALSE(Copy(true, Pc("pc"), "rec.ts", "C:\\"));
+    EXPECT_TRUE(win_.stopped);
+    win_.progress = nullptr;
+
+    receiver_->SetFaultPlan({});
+    receiver_->Plug();
+    Reconnect();
+    const std::string partial = ReadReceiver("C:\\rec.ts");
+    EXPECT_GE(partial.size(), 16u << 20);
+    EXPECT_TRUE(partial == data.substr(0, partial.size()));
+    ExpectDiskClean();
+
+    receiver_->ResetCounters();
+    ASSERT_TRUE(Copy(true, Pc("pc"), "rec.ts", "C:\\")) << win_.failure;
+    EXPECT_EQ(win_.resumed.GetSize(), 1u);
+    EXPECT_LT(receiver_->GetCounters().bytes_to_device, data.size() - partial.size() + (1u << 20));
+    EXPECT_TRUE(ReadReceiver("C:\\rec.ts") == data);
+    ExpectDiskClean();
 }
 
 }  // namespace
