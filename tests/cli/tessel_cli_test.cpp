@@ -1,8 +1,13 @@
 // The tessel command line as people run it: the built program, on disk images in a temporary
 // folder, over the emulated receiver or the image directly.
+#include <fcntl.h>
 #include <gmock/gmock.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -37,6 +42,15 @@ std::string RandomBytes(size_t length, unsigned seed) {
     return bytes;
 }
 
+// The megabytes the last progress line ("... 9 MB of 24 MB, ...") reports; -1 before one.
+int CopiedMegabytes(const std::string& progress) {
+    const size_t of = progress.rfind(" MB of ");
+    if (of == std::string::npos) return -1;
+    size_t start = of;
+    while (start > 0 && std::isdigit(static_cast<unsigned char>(progress[start - 1]))) --start;
+    return start == of ? -1 : std::atoi(progress.substr(start, of - start).c_str());
+}
+
 class TesselCliTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -55,6 +69,37 @@ class TesselCliTest : public ::testing::Test {
         command += " </dev/null >" + Quoted(out) + " 2>" + Quoted(err);
         const int raw = std::system(command.c_str());
         Result result;
+        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        result.out = ReadFileBytes(out);
+        result.err = ReadFileBytes(err);
+        return result;
+    }
+
+    // Starts the program with its output in files and interrupts it, as Ctrl+C does, once its
+    // progress line says `megabytes` MB have been copied (or after 30 s).
+    Result RunInterrupted(const std::vector<std::string>& args, int megabytes) {
+        std::vector<std::string> all = {TESSEL_PROGRAM};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        const std::string out = folder_.File("out.txt"), err = folder_.File("err.txt");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        pid_t pid = 0;
+        Result result;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return result;
+        posix_spawn_file_actions_destroy(&actions);
+        for (int i = 0; i < 3000 && CopiedMegabytes(ReadFileBytes(err)) < megabytes; ++i)
+            usleep(10000);
+        kill(pid, SIGINT);
+        int raw = 0;
+        waitpid(pid, &raw, 0);
         result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
         result.out = ReadFileBytes(out);
         result.err = ReadFileBytes(err);
@@ -191,6 +236,25 @@ TEST_F(TesselCliTest, AReceiverThatStaysAwayFailsTheCopyAndTheNextRunResumesIt) 
     ASSERT_EQ(Run({"--image", image_, "get", "C:\\rec.ts", folder_.File("back")}).status, 0);
     EXPECT_TRUE(ReadFileBytes(folder_.File("back/rec.ts")) == data);
     ExpectClean();
+}
+
+TEST_F(TesselCliTest, CtrlCStopsTheCopyAndTheNextRunResumesIt) {
+    const std::string data = RandomBytes(24 * 1048576 + 3, 13);
+    WriteFileBytes(folder_.File("rec.ts"), data);
+    // 4 ms a command: the copy of 384 chunks takes about 1.5 s; it is stopped after 6 MB.
+    const Result stopped = RunInterrupted({"--emulate", image_, "--emulate-fault", "latency=4",
+                                           "put", folder_.File("rec.ts"), "C:\\"},
+                                          6);
+    EXPECT_EQ(stopped.status, 1) << stopped.err;
+    EXPECT_THAT(stopped.err, HasSubstr("stopped; the partial file stays"));
+    ExpectClean();
+
+    const Result again = Emulated({"--yes-all", "put", folder_.File("rec.ts"), "C:\\"});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_THAT(again.out, HasSubstr("Resumed files: 1"));
+    std::filesystem::create_directories(folder_.File("back"));
+    ASSERT_EQ(Run({"--image", image_, "get", "C:\\rec.ts", folder_.File("back")}).status, 0);
+    EXPECT_TRUE(ReadFileBytes(folder_.File("back/rec.ts")) == data);
 }
 
 TEST_F(TesselCliTest, RecordingsAreRenamedAfterTheirProgrammeTitle) {
