@@ -114,6 +114,16 @@ class TesselCliTest : public ::testing::Test {
         return Run(all);
     }
 
+    // C:\rec.ts holds `data`, read back directly from the image, and the disk is clean.
+    void ExpectOnReceiver(const std::string& data) {
+        std::filesystem::create_directories(folder_.File("back"));
+        ASSERT_EQ(
+            Run({"--image", image_, "--yes-all", "get", "C:\\rec.ts", folder_.File("back")}).status,
+            0);
+        EXPECT_TRUE(ReadFileBytes(folder_.File("back/rec.ts")) == data);
+        ExpectClean();
+    }
+
     void ExpectClean() {
         const Result check = Run({"--image", image_, "check"});
         EXPECT_EQ(check.status, 0) << check.out << check.err;
@@ -213,10 +223,7 @@ TEST_F(TesselCliTest, ACopyWaitsForAReceiverThatIsPluggedInAgain) {
     const Result put =
         Emulated({"put", folder_.File("rec.ts"), "C:\\"}, "unplug-at=30,replug-after=700");
     ASSERT_EQ(put.status, 0) << put.err;
-    std::filesystem::create_directories(folder_.File("back"));
-    ASSERT_EQ(Run({"--image", image_, "get", "C:\\rec.ts", folder_.File("back")}).status, 0);
-    EXPECT_TRUE(ReadFileBytes(folder_.File("back/rec.ts")) == data);
-    ExpectClean();
+    ExpectOnReceiver(data);
 }
 
 TEST_F(TesselCliTest, AReceiverThatStaysAwayFailsTheCopyAndTheNextRunResumesIt) {
@@ -232,10 +239,7 @@ TEST_F(TesselCliTest, AReceiverThatStaysAwayFailsTheCopyAndTheNextRunResumesIt) 
     const Result again = Emulated({"--yes-all", "put", folder_.File("rec.ts"), "C:\\"});
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_THAT(again.out, HasSubstr("Resumed files: 1"));
-    std::filesystem::create_directories(folder_.File("back"));
-    ASSERT_EQ(Run({"--image", image_, "get", "C:\\rec.ts", folder_.File("back")}).status, 0);
-    EXPECT_TRUE(ReadFileBytes(folder_.File("back/rec.ts")) == data);
-    ExpectClean();
+    ExpectOnReceiver(data);
 }
 
 TEST_F(TesselCliTest, CtrlCStopsTheCopyAndTheNextRunResumesIt) {
@@ -252,9 +256,7 @@ TEST_F(TesselCliTest, CtrlCStopsTheCopyAndTheNextRunResumesIt) {
     const Result again = Emulated({"--yes-all", "put", folder_.File("rec.ts"), "C:\\"});
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_THAT(again.out, HasSubstr("Resumed files: 1"));
-    std::filesystem::create_directories(folder_.File("back"));
-    ASSERT_EQ(Run({"--image", image_, "get", "C:\\rec.ts", folder_.File("back")}).status, 0);
-    EXPECT_TRUE(ReadFileBytes(folder_.File("back/rec.ts")) == data);
+    ExpectOnReceiver(data);
 }
 
 TEST_F(TesselCliTest, RecordingsAreRenamedAfterTheirProgrammeTitle) {
