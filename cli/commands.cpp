@@ -66,6 +66,12 @@ bool FindReceiverEntry(const std::string& path, CDirEntry* record, std::string* 
     return false;
 }
 
+// `text` filled up with blanks to `width` characters (not bytes: names are UTF-8).
+std::string Padded(const std::string& text, size_t width) {
+    const size_t count = platform::CharacterCount(text);
+    return count >= width ? text : text + std::string(width - count, ' ');
+}
+
 void PrintSummary(const CFunctionMgr& manager) {
     std::string text = SummaryText(CountTransfer(manager));
     for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
@@ -117,12 +123,12 @@ int ListFolder(const std::string& folder, const std::string& filter) {
     std::stable_sort(rows.begin(), rows.end(), [&](const CDirEntry* a, const CDirEntry* b) {
         return CompareEntries(a, b, state, false) < 0;
     });
-    std::printf("%-40s %-36s %12s %-4s %s\n", LoadResString(104).c_str(),
-                LoadResString(128).c_str(), LoadResString(105).c_str(), "Attr",
+    std::printf("%s %s %12s %-4s %s\n", Padded(LoadResString(104), 40).c_str(),
+                Padded(LoadResString(128), 36).c_str(), LoadResString(105).c_str(), "Attr",
                 LoadResString(107).c_str());
     for (const CDirEntry* row : rows)
-        std::printf("%-40s %-36s %12s %-4s %s\n", ColumnText(*row, 0).c_str(),
-                    ColumnText(*row, 1).c_str(), ColumnText(*row, 2).c_str(),
+        std::printf("%s %s %12s %-4s %s\n", Padded(ColumnText(*row, 0), 40).c_str(),
+                    Padded(ColumnText(*row, 1), 36).c_str(), ColumnText(*row, 2).c_str(),
                     ColumnText(*row, 3).c_str(), ColumnText(*row, 4).c_str());
     return 0;
 }

@@ -37,10 +37,16 @@ bool ParseBytes(const std::string& text, uint64_t* bytes) {
 int MakeImage(const std::string& path, const std::string& size, const std::string& cluster,
               bool sample, const std::string& from) {
     uint64_t image_bytes = 0, cluster_bytes = 0;
-    if (!ParseBytes(size, &image_bytes) || !ParseBytes(cluster, &cluster_bytes)) {
+    if (!ParseBytes(size, &image_bytes) ||
+        (!cluster.empty() && !ParseBytes(cluster, &cluster_bytes))) {
         std::fprintf(stderr, "tessel: sizes are numbers of bytes, or with K, M or G\n");
         return 2;
     }
+    // Without a cluster size the smallest that lets the table reach the end of the disk.
+    if (cluster.empty())
+        for (cluster_bytes = image::kMinClusterBytes;
+             cluster_bytes < (64u << 20) && image::MaxImageBytes(cluster_bytes) < image_bytes;)
+            cluster_bytes *= 2;
     std::string error;
     if (!image::MakeReceiverImage(path, image_bytes, static_cast<uint32_t>(cluster_bytes),
                                   &error)) {
@@ -69,8 +75,8 @@ int MakeImage(const std::string& path, const std::string& size, const std::strin
             return 1;
         }
     }
-    std::printf("%s: receiver disk of %s with clusters of %s\n", path.c_str(), size.c_str(),
-                cluster.c_str());
+    std::printf("%s: receiver disk of %s with clusters of %llu K\n", path.c_str(), size.c_str(),
+                static_cast<unsigned long long>(cluster_bytes >> 10));
     return 0;
 }
 
@@ -149,11 +155,13 @@ int main(int argc, char** argv) {
     auto* check = app.add_subcommand(
         "check", "check the receiver's disk for damage (read only); exit status 1 when damaged");
     auto* mkimage = app.add_subcommand("mkimage", "make a receiver disk image (sparse)");
-    std::string image_path, size = "8G", cluster = "256K", from;
+    std::string image_path, size = "8G", cluster, from;
     bool sample = false;
     mkimage->add_option("file", image_path, "image file")->required();
     mkimage->add_option("--size", size, "size in bytes, or with K, M or G (default 8G)");
-    mkimage->add_option("--cluster", cluster, "cluster size, at least 32K (default 256K)");
+    mkimage->add_option(
+        "--cluster", cluster,
+        "cluster size, at least 32K (default: the smallest whose table covers the size)");
     mkimage->add_flag("--sample", sample, "fill it with generated sample recordings and folders");
     mkimage->add_option("--from", from, "fill it from a PC folder");
     auto* devices =

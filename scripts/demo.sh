@@ -16,7 +16,7 @@ disk="$work/receiver.img"
 echo "== the link: connect, sectors written and read back"
 ./build/cli/tessel-demo
 echo "== a sample receiver disk"
-$tessel mkimage "$disk" --size 4G --cluster 256K --sample
+$tessel mkimage "$disk" --size 4G --sample
 echo "== tessel --emulate $disk ls 'C:\\Recordings'"
 $tessel --emulate "$disk" ls 'C:\Recordings'
 echo "== copy a recording off the receiver"
