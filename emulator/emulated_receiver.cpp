@@ -211,6 +211,26 @@ struct EmulatedReceiver::State {
             for (int b = 0; b < 4; ++b) csw[w * 4 + b] = static_cast<uint8_t>(words[w] >> (8 * b));
         csw[12] = status;
     }
+
+    // Applies the planned fault to a status wrapper just made; returns its length.
+    uint32_t SpoilStatus(uint8_t* csw) {
+        faults.bad_status_at_command = 0;  // once
+        Halt();
+        switch (faults.bad_status) {
+            case StatusFault::kPhaseError:
+                csw[12] = kStatusPhaseError;
+                break;
+            case StatusFault::kBadSignature:
+                csw[0] = 'X';
+                break;
+            case StatusFault::kBadTag:
+                csw[4] ^= 0xFF;
+                break;
+            case StatusFault::kShortStatus:
+                return kCswSize - 1;
+        }
+        return kCswSize;
+    }
 };
 
 EmulatedReceiver::EmulatedReceiver() : state_(std::make_unique<State>()) {}
@@ -317,6 +337,9 @@ TransferStatus EmulatedReceiver::BulkIn(uint64_t generation, uint8_t* data, uint
             s.MakeStatus(data);
             *done = kCswSize;
             s.ForgetCommand();
+            if (s.faults.bad_status_at_command != 0 &&
+                s.counters.commands == s.faults.bad_status_at_command)
+                *done = s.SpoilStatus(data);
         } else {
             // Nothing to send: the device answers the host's requests with NAK, forever.
             return TransferStatus::kHang;

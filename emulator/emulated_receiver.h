@@ -46,6 +46,15 @@ struct LinkModel {
     double seconds_per_command = 250e-6;
 };
 
+// A status wrapper that no good device would send. After sending it the device has lost step
+// with the host: both endpoints stay halted until reset recovery.
+enum class StatusFault {
+    kPhaseError,    // status 2
+    kBadSignature,  // not "USBS"
+    kBadTag,        // not the tag of the command
+    kShortStatus,   // 12 bytes instead of 13
+};
+
 // What goes wrong, and when. Counts are 1-based; 0 disables an entry.
 struct FaultPlan {
     uint64_t fail_transfer_at = 0;    // this bulk transfer fails with kFailed
@@ -54,6 +63,8 @@ struct FaultPlan {
     uint64_t unplug_after_bytes = 0;  // ... when this many data bytes have moved in all
     uint32_t replug_after_ms = 0;     // an automatic unplug is undone after this long
     uint32_t latency_per_command_ms = 0;
+    uint64_t bad_status_at_command = 0;  // this command's status wrapper is spoilt ...
+    StatusFault bad_status = StatusFault::kPhaseError;  // ... in this way
 };
 
 class EmulatedReceiver {

@@ -41,24 +41,41 @@ uint32_t LoadLe32(const uint8_t* bytes) {
            uint32_t{bytes[3]} << 24;
 }
 
-// A command counts as done only with a 13-byte "USBS" wrapper of status 0, no residue, and a
-// data phase that moved every byte; anything else would leave stale bytes in the caller's
-// buffer or data missing on the disk.
-bool CommandDone(uint32_t data_moved, uint32_t data_length, uint32_t status_received) {
-    const bool wrapper_valid = status_received == kCswSize && std::memcmp(g_csw, "USBS", 4) == 0;
-    if (wrapper_valid && g_csw[12] == 0 && LoadLe32(g_csw + 8) == 0 && data_moved == data_length)
-        return true;
+constexpr uint8_t kStatusPhaseError = 2;
+
+enum class Outcome { kDone, kFailed, kOutOfStep };
+
+// A command counts as done only with a 13-byte "USBS" wrapper of its own tag, status 0, no
+// residue, and a data phase that moved every byte; anything else would leave stale bytes in
+// the caller's buffer or data missing on the disk. A wrapper that is not valid or not
+// meaningful, or a phase error, means host and device no longer agree where they stand: only
+// reset recovery brings them back in step.
+Outcome CheckStatus(uint32_t data_moved, uint32_t data_length, uint32_t status_received) {
+    const bool wrapper_valid = status_received == kCswSize && std::memcmp(g_csw, "USBS", 4) == 0 &&
+                               std::memcmp(g_csw + 4, g_cbw + 4, 4) == 0;
+    const uint32_t residue = LoadLe32(g_csw + 8);
+    if (wrapper_valid && g_csw[12] == 0 && residue == 0 && data_moved == data_length)
+        return Outcome::kDone;
     LogLine("CSW_Command_buffer[0x0c] = 0x" + FormatHex2(g_csw[12]), 1);
-    if (!wrapper_valid)
+    const bool meaningful =
+        wrapper_valid && g_csw[12] <= kStatusPhaseError && residue <= data_length;
+    if (!wrapper_valid) {
         LogLine("CSW is no valid status wrapper (" +
                     FormatDec(static_cast<int32_t>(status_received)) + " bytes)",
                 1);
-    else if (data_moved != data_length || LoadLe32(g_csw + 8) != 0)
+    } else if (!meaningful) {
+        LogLine("CSW is not meaningful: status 0x" + FormatHex2(g_csw[12]) + ", residue " +
+                    FormatDec(static_cast<int32_t>(residue)),
+                1);
+    } else if (g_csw[12] == kStatusPhaseError) {
+        LogLine("CSW reports a phase error", 1);
+    } else if (data_moved != data_length || residue != 0) {
         LogLine("Data phase incomplete: " + FormatDec(static_cast<int32_t>(data_moved)) + " of " +
                     FormatDec(static_cast<int32_t>(data_length)) + " bytes, residue " +
-                    FormatDec(static_cast<int32_t>(LoadLe32(g_csw + 8))),
+                    FormatDec(static_cast<int32_t>(residue)),
                 1);
-    return false;
+    }
+    return meaningful && g_csw[12] != kStatusPhaseError ? Outcome::kFailed : Outcome::kOutOfStep;
 }
 
 int RunCommand(bool data_in, uint8_t* data, uint32_t first_sector, uint16_t count) {
@@ -86,7 +103,16 @@ int RunCommand(bool data_in, uint8_t* data, uint32_t first_sector, uint16_t coun
         ResetDevice(1);
         return 1;
     }
-    return CommandDone(data_moved, length, transferred) ? 0 : 1;
+    switch (CheckStatus(data_moved, length, transferred)) {
+        case Outcome::kDone:
+            return 0;
+        case Outcome::kFailed:
+            return 1;
+        case Outcome::kOutOfStep:
+            ResetDevice(1);  // the reset device code is the bulk-only reset recovery
+            return 1;
+    }
+    return 1;
 }
 
 int NoOp(pcfm_dev*) {

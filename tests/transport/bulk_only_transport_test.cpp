@@ -149,6 +149,43 @@ TEST_F(TransportTest, EveryPhaseThatFailsResetsTheLinkAndFailsTheCommand) {
     EXPECT_NE(log.find("Reset Devices"), std::string::npos);
 }
 
+// A phase error or a status wrapper that cannot be valid leaves the receiver halted until
+// reset recovery: the command fails, and only with the recovery done does the next one work.
+TEST_F(TransportTest, StatusOutOfStepLeadsToResetRecoveryAndTheNextCommandWorks) {
+    std::string data(4 * 512, '\0');
+    auto* bytes = reinterpret_cast<uint8_t*>(data.data());
+    const std::string written(4 * 512, 'r');
+    for (emulator::StatusFault fault :
+         {emulator::StatusFault::kPhaseError, emulator::StatusFault::kBadSignature,
+          emulator::StatusFault::kBadTag, emulator::StatusFault::kShortStatus}) {
+        for (bool read : {true, false}) {
+            SCOPED_TRACE(::testing::Message() << "fault " << static_cast<int>(fault)
+                                              << (read ? " on a read" : " on a write"));
+            emulator::FaultPlan plan;
+            plan.bad_status_at_command = link_.Receiver().GetCounters().commands + 1;
+            plan.bad_status = fault;
+            link_.Receiver().SetFaultPlan(plan);
+            const uint64_t resets = link_.Receiver().GetCounters().resets;
+            EXPECT_EQ(read ? Read10(bytes, 8, 4)
+                           : Write10(reinterpret_cast<const uint8_t*>(written.data()), 8, 4),
+                      1);
+            EXPECT_EQ(link_.Receiver().GetCounters().resets, resets + 1);
+            std::memset(bytes, 0, data.size());
+            EXPECT_EQ(Read10(bytes, 20, 4), 0);
+            EXPECT_EQ(data, link_.ImageBytes(20, 4));
+        }
+    }
+    EXPECT_NE(Logged().find("CSW reports a phase error"), std::string::npos);
+    EXPECT_NE(Logged().find("CSW is no valid status wrapper (12 bytes)"), std::string::npos);
+}
+
+TEST_F(TransportTest, FailedStatusNeedsNoResetRecovery) {
+    std::string data(512, '\0');
+    const uint64_t resets = link_.Receiver().GetCounters().resets;
+    EXPECT_EQ(Read10(reinterpret_cast<uint8_t*>(data.data()), 1024, 1), 1);  // beyond the disk
+    EXPECT_EQ(link_.Receiver().GetCounters().resets, resets);
+}
+
 TEST_F(TransportTest, StalledEndpointIsClearedByTheReset) {
     std::string data(512, '\0');
     link_.Receiver().StallEndpoint(emulator::Endpoint::kBulkIn);
