@@ -3,17 +3,13 @@
 #include <libusb.h>
 
 #include <atomic>
-#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "app/log.h"
 #include "platform/last_error.h"
-#include "platform/profile_store.h"
 #include "platform/tick_count.h"
 
 namespace {
@@ -24,6 +20,17 @@ constexpr uint8_t kBulkOnlyProtocol = 0x50;
 constexpr uint8_t kBulkOnlyResetRequest = 0xFF;
 constexpr unsigned kControlTimeoutMs = 5000;
 constexpr size_t kMaxPipes = 8;
+// How long a cancelled transfer is waited for. A device or kernel that never gives it back
+// must not hold the thread: the transfer is then left to libusb rather than freed.
+constexpr uint32_t kCancelBoundMs = 2000;
+
+std::mutex g_device_mutex;  // guards g_device
+std::optional<UsbId> g_device;
+
+std::optional<UsbId> WantedDevice() {
+    std::lock_guard lock(g_device_mutex);
+    return g_device;
+}
 
 libusb_context* Context() {
     static libusb_context* context = [] {
@@ -40,20 +47,24 @@ struct BulkOnlyInterface {
     uint8_t bulk_in = 0;
 };
 
-// The first bulk-only mass-storage interface of the active (or first) configuration.
-BulkOnlyInterface FindBulkOnlyInterface(libusb_device* device) {
+// The first bulk-only mass-storage interface of the active (or first) configuration, or with
+// `any_class` the first interface of any class with a bulk-in and a bulk-out endpoint when no
+// mass-storage one is there.
+BulkOnlyInterface FindBulkOnlyInterface(libusb_device* device, bool any_class = false) {
     BulkOnlyInterface found;
     libusb_config_descriptor* config = nullptr;
     if (libusb_get_active_config_descriptor(device, &config) != 0 &&
         libusb_get_config_descriptor(device, 0, &config) != 0)
         return found;
+    BulkOnlyInterface other;
     for (int i = 0; i < config->bNumInterfaces && found.number < 0; ++i) {
         const libusb_interface& itf = config->interface[i];
         if (itf.num_altsetting < 1) continue;
         const libusb_interface_descriptor& alt = itf.altsetting[0];
-        if (alt.bInterfaceClass != kMassStorageClass || alt.bInterfaceSubClass != kScsiSubclass ||
-            alt.bInterfaceProtocol != kBulkOnlyProtocol)
-            continue;
+        const bool bulk_only = alt.bInterfaceClass == kMassStorageClass &&
+                               alt.bInterfaceSubClass == kScsiSubclass &&
+                               alt.bInterfaceProtocol == kBulkOnlyProtocol;
+        if (!bulk_only && (!any_class || other.number >= 0)) continue;
         BulkOnlyInterface candidate;
         candidate.number = alt.bInterfaceNumber;
         for (int e = 0; e < alt.bNumEndpoints; ++e) {
@@ -65,10 +76,11 @@ BulkOnlyInterface FindBulkOnlyInterface(libusb_device* device) {
                 candidate.bulk_out = ep.bEndpointAddress;
             }
         }
-        if (candidate.bulk_in != 0 && candidate.bulk_out != 0) found = candidate;
+        if (candidate.bulk_in == 0 || candidate.bulk_out == 0) continue;
+        (bulk_only ? found : other) = candidate;
     }
     libusb_free_config_descriptor(config);
-    return found;
+    return found.number >= 0 ? found : other;
 }
 
 // Device paths read "usb:vvvv:pppp:bus:address", pipes append "\PIPE00" or "\PIPE01".
@@ -91,7 +103,19 @@ struct Pipe {
     bool in_use = false;
     bool bulk_in = false;
     libusb_transfer* transfer = nullptr;  // the pending or last transfer, until collected
-    std::atomic<bool> completed{false};
+    // Set by the transfer's callback. Each transfer has its own flag: one given up on may
+    // still complete later and must not mark its successor done.
+    std::atomic<bool>* done_flag = nullptr;
+    bool Completed() const { return done_flag != nullptr && done_flag->load(); }
+    // Frees the transfer and its flag, or with `abandon` leaves both to a late callback.
+    void Forget(bool abandon) {
+        if (!abandon) {
+            libusb_free_transfer(transfer);
+            delete done_flag;
+        }
+        transfer = nullptr;
+        done_flag = nullptr;
+    }
 };
 
 std::mutex g_mutex;  // guards the tables below; transfers run on one thread at a time
@@ -99,7 +123,7 @@ OpenReceiver g_receiver;
 Pipe g_pipes[kMaxPipes];
 
 void LIBUSB_CALL OnTransferDone(libusb_transfer* transfer) {
-    static_cast<Pipe*>(transfer->user_data)->completed.store(true);
+    static_cast<std::atomic<bool>*>(transfer->user_data)->store(true);
 }
 
 Pipe* PipeOf(PipeHandle handle) {
@@ -141,7 +165,7 @@ uint32_t ErrorOfCode(int code) {
 // Runs libusb's event handling until the pipe's transfer completes or the time runs out.
 bool PumpUntilDone(Pipe& pipe, uint32_t timeout_ms) {
     const uint32_t start = platform::GetTickCount();
-    while (!pipe.completed.load()) {
+    while (!pipe.Completed()) {
         const uint32_t spent = platform::GetTickCount() - start;
         if (spent >= timeout_ms) return false;
         const uint32_t left = timeout_ms - spent;
@@ -154,17 +178,16 @@ bool PumpUntilDone(Pipe& pipe, uint32_t timeout_ms) {
 
 void CollectTransfer(Pipe& pipe) {
     if (pipe.transfer == nullptr) return;
-    if (!pipe.completed.load()) {
+    if (!pipe.Completed()) {
         libusb_cancel_transfer(pipe.transfer);
-        PumpUntilDone(pipe, 2000);
+        PumpUntilDone(pipe, kCancelBoundMs);
     }
-    if (pipe.completed.load()) libusb_free_transfer(pipe.transfer);
     // A transfer that never came back is leaked rather than freed while libusb may touch it.
-    pipe.transfer = nullptr;
+    pipe.Forget(!pipe.Completed());
 }
 
 bool FindReceiver(char* device_path, size_t size) {
-    const std::optional<UsbId> wanted = ConfiguredUsbDevice();
+    const std::optional<UsbId> wanted = WantedDevice();
     libusb_context* context = Context();
     if (!wanted || context == nullptr) {
         platform::SetLastError(platform::kErrorNoMoreItems);
@@ -177,7 +200,7 @@ bool FindReceiver(char* device_path, size_t size) {
         libusb_device_descriptor desc{};
         if (libusb_get_device_descriptor(list[i], &desc) != 0) continue;
         if (desc.idVendor != wanted->vendor || desc.idProduct != wanted->product) continue;
-        if (FindBulkOnlyInterface(list[i]).number < 0) continue;
+        if (FindBulkOnlyInterface(list[i], true).number < 0) continue;
         const std::string path =
             DevicePath(*wanted, libusb_get_bus_number(list[i]), libusb_get_device_address(list[i]));
         std::snprintf(device_path, size, "%s", path.c_str());
@@ -217,7 +240,7 @@ bool OpenReceiverAt(const std::string& device_path) {
     libusb_device_handle* handle = nullptr;
     BulkOnlyInterface itf;
     if (device != nullptr) {
-        itf = FindBulkOnlyInterface(device);
+        itf = FindBulkOnlyInterface(device, true);
         result = itf.number < 0 ? LIBUSB_ERROR_NOT_FOUND : libusb_open(device, &handle);
     }
     if (count >= 0) libusb_free_device_list(list, 1);
@@ -261,7 +284,7 @@ PipeHandle OpenPipe(const char* pipe_path) {
         g_pipes[i].in_use = true;
         g_pipes[i].bulk_in = name == "PIPE01";
         g_pipes[i].transfer = nullptr;
-        g_pipes[i].completed.store(false);
+        g_pipes[i].done_flag = nullptr;
         ++g_receiver.users;
         return static_cast<PipeHandle>(i);
     }
@@ -289,8 +312,7 @@ bool CancelIo(PipeHandle handle) {
         platform::SetLastError(platform::kErrorInvalidHandle);
         return false;
     }
-    if (pipe->transfer != nullptr && !pipe->completed.load())
-        libusb_cancel_transfer(pipe->transfer);
+    if (pipe->transfer != nullptr && !pipe->Completed()) libusb_cancel_transfer(pipe->transfer);
     return true;
 }
 
@@ -308,18 +330,20 @@ bool BeginTransfer(PipeHandle handle, void* buffer, uint32_t size, uint32_t* don
         return false;
     }
     const uint8_t endpoint = pipe->bulk_in ? g_receiver.itf.bulk_in : g_receiver.itf.bulk_out;
+    auto* done_flag = new std::atomic<bool>(false);
     // No timeout of libusb's own: the link's wait bounds the transfer and cancels it.
     libusb_fill_bulk_transfer(transfer, g_receiver.handle, endpoint,
                               static_cast<unsigned char*>(buffer), static_cast<int>(size),
-                              OnTransferDone, pipe, 0);
-    pipe->completed.store(false);
+                              OnTransferDone, done_flag, 0);
     const int result = libusb_submit_transfer(transfer);
     if (result != 0) {
         libusb_free_transfer(transfer);
+        delete done_flag;
         platform::SetLastError(ErrorOfCode(result));
         return false;
     }
     pipe->transfer = transfer;
+    pipe->done_flag = done_flag;
     platform::SetLastError(platform::kErrorIoPending);
     return false;
 }
@@ -342,17 +366,22 @@ bool TransferResult(PipeHandle handle, uint32_t* done, bool wait) {
         platform::SetLastError(platform::kErrorInvalidHandle);
         return false;
     }
-    if (!pipe->completed.load()) {
-        if (!wait || !PumpUntilDone(*pipe, UINT32_MAX)) {
+    if (!pipe->Completed()) {
+        if (!wait) {
             platform::SetLastError(platform::kErrorIoIncomplete);
+            return false;
+        }
+        // Waiting is bounded too: a cancelled transfer that never comes back is given up.
+        if (!PumpUntilDone(*pipe, kCancelBoundMs)) {
+            pipe->Forget(true);  // left to libusb; freeing it could race its completion
+            platform::SetLastError(platform::kErrorOperationAborted);
             return false;
         }
     }
     libusb_transfer* transfer = pipe->transfer;
     *done = static_cast<uint32_t>(transfer->actual_length);
     const uint32_t error = ErrorOfStatus(transfer->status);
-    libusb_free_transfer(transfer);
-    pipe->transfer = nullptr;
+    pipe->Forget(false);
     platform::SetLastError(error);
     return error == platform::kErrorSuccess;
 }
@@ -418,20 +447,13 @@ const LinkBackend& LibusbLinkBackend() {
     return kLibusbBackend;
 }
 
-std::optional<UsbId> ParseUsbId(const std::string& text) {
-    unsigned vendor = 0, product = 0;
-    char tail = 0;
-    if (text.size() != 9 || text[4] != ':' ||
-        std::sscanf(text.c_str(), "%4x:%4x%c", &vendor, &product, &tail) != 2)
-        return std::nullopt;
-    for (size_t i = 0; i < text.size(); ++i)
-        if (i != 4 && !std::isxdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
-    return UsbId{static_cast<uint16_t>(vendor), static_cast<uint16_t>(product)};
+void SetLibusbDevice(std::optional<UsbId> id) {
+    std::lock_guard lock(g_device_mutex);
+    g_device = id;
 }
 
-std::optional<UsbId> ConfiguredUsbDevice() {
-    if (const char* forced = std::getenv("TESSEL_USB_DEVICE")) return ParseUsbId(forced);
-    return ParseUsbId(platform::Profile().GetString("Settings", "UsbDevice", ""));
+std::optional<UsbId> LibusbDevice() {
+    return WantedDevice();
 }
 
 std::vector<UsbMassStorageDevice> ListUsbMassStorageDevices() {
@@ -466,7 +488,7 @@ std::vector<UsbMassStorageDevice> ListUsbMassStorageDevices() {
 }
 
 bool StartUsbDeviceWatch() {
-    const std::optional<UsbId> wanted = ConfiguredUsbDevice();
+    const std::optional<UsbId> wanted = WantedDevice();
     if (g_watching.load() || Context() == nullptr || !wanted ||
         !libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG))
         return false;

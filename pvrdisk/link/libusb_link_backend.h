@@ -1,9 +1,10 @@
-// The link backend over libusb-1.0: the receiver is the USB device named by the setting
-// `UsbDevice` (section "Settings", "vvvv:pppp" in hexadecimal), or by the environment variable
-// TESSEL_USB_DEVICE, which overrides it for scripts. With neither there is no receiver: the
-// program never takes over an unrelated USB disk. Its bulk-only interface (class 8, subclass 6,
-// protocol 0x50) is claimed, the kernel's storage driver detached from it while it is claimed;
-// the bulk-out endpoint serves as "PIPE00", the bulk-in endpoint as "PIPE01".
+// The link backend over libusb-1.0 (library tessel_libusb_link). The receiver is the USB device
+// with the ids handed to SetLibusbDevice; without them there is no receiver, so the program
+// never takes over an unrelated USB disk. With the ids given, the receiver's interface is the
+// first one with a bulk-in and a bulk-out endpoint, whatever its class: receivers that present
+// a vendor-specific interface are served too. That interface is claimed, the kernel's driver
+// detached from it while it is claimed; the bulk-out endpoint serves as "PIPE00", the bulk-in
+// endpoint as "PIPE01".
 #pragma once
 
 #include <cstdint>
@@ -12,18 +13,14 @@
 #include <vector>
 
 #include "pvrdisk/link/link_backend.h"
+#include "pvrdisk/link/usb_device_id.h"
 
 const LinkBackend& LibusbLinkBackend();
 
-struct UsbId {
-    uint16_t vendor = 0;
-    uint16_t product = 0;
-};
-
-// "vvvv:pppp" → ids; nothing for any other text.
-std::optional<UsbId> ParseUsbId(const std::string& text);
-// The receiver the backend looks for, if one is configured.
-std::optional<UsbId> ConfiguredUsbDevice();
+// The receiver the backend looks for (nothing: none). Set before InitDevice and before
+// StartUsbDeviceWatch; not while pipes are open.
+void SetLibusbDevice(std::optional<UsbId> id);
+std::optional<UsbId> LibusbDevice();
 
 struct UsbMassStorageDevice {
     UsbId id;

@@ -68,7 +68,8 @@ struct LinkBackend {
     bool (*control)(PipeHandle pipe, uint32_t code);
 };
 
-// The backend the link functions use. Chosen once at start-up, before InitDevice.
+// The backend the link functions use. Chosen once at start-up, before InitDevice; until then
+// it is NoLinkBackend(), which finds no receiver.
 const LinkBackend& CurrentLinkBackend();
 void SetLinkBackend(const LinkBackend& backend);
 
