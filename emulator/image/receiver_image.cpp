@@ -41,22 +41,26 @@ uint64_t MaxImageBytes(uint32_t cluster_bytes) {
            (kMaxDataClusters + 1ull) * cluster_bytes;
 }
 
-bool MakeReceiverImage(const std::string& path, uint64_t image_bytes, uint32_t cluster_bytes,
-                       std::string* error) {
+std::string ImageSizeProblem(uint64_t image_bytes, uint32_t cluster_bytes) {
     const uint32_t sectors_per_cluster = cluster_bytes / kSectorSize;
     if (cluster_bytes < kMinClusterBytes || cluster_bytes % kSectorSize != 0 ||
-        sectors_per_cluster > 0xFFFF) {
-        *error = "the cluster size must be a multiple of 512 bytes from 32 KiB to 32 MiB";
-        return false;
-    }
+        sectors_per_cluster > 0xFFFF)
+        return "the cluster size must be a multiple of 512 bytes from 32 KiB to 32 MiB";
     const uint64_t data_start = kImageFatStart + kTableSectors;
     // The root cluster and at least one data cluster.
     const uint64_t min_bytes = data_start * kSectorSize + 2ull * cluster_bytes;
-    if (image_bytes < min_bytes || image_bytes > MaxImageBytes(cluster_bytes)) {
-        *error = "the image size must lie between " + std::to_string(min_bytes) + " and " +
-                 std::to_string(MaxImageBytes(cluster_bytes)) + " bytes for this cluster size";
-        return false;
-    }
+    if (image_bytes < min_bytes || image_bytes > MaxImageBytes(cluster_bytes))
+        return "the image size must lie between " + std::to_string(min_bytes) + " and " +
+               std::to_string(MaxImageBytes(cluster_bytes)) + " bytes for this cluster size";
+    return "";
+}
+
+bool MakeReceiverImage(const std::string& path, uint64_t image_bytes, uint32_t cluster_bytes,
+                       std::string* error) {
+    *error = ImageSizeProblem(image_bytes, cluster_bytes);
+    if (!error->empty()) return false;
+    const uint32_t sectors_per_cluster = cluster_bytes / kSectorSize;
+    const uint64_t data_start = kImageFatStart + kTableSectors;
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         *error = "cannot create " + path + ": " + std::strerror(errno);

@@ -14,6 +14,9 @@ inline constexpr uint16_t kImageFatStart = 16;
 // cluster and 65 534 data clusters.
 uint64_t MaxImageBytes(uint32_t cluster_bytes);
 
+// Why an image of this size and cluster size cannot be made; empty when it can.
+std::string ImageSizeProblem(uint64_t image_bytes, uint32_t cluster_bytes);
+
 // Writes an empty receiver disk: boot sector (signature and the four parameters), the
 // allocation table and an empty root directory, in a sparse file of `image_bytes` bytes.
 // Clusters that lie beyond the end of the image are marked used, so that nothing is ever

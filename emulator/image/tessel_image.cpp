@@ -3,6 +3,7 @@
 //   tessel_image make IMAGE SIZE CLUSTER     sizes in bytes, or with K, M or G
 //   tessel_image fill IMAGE FOLDER [TARGET]  copies a PC folder tree to TARGET (default C:\)
 //   tessel_image sample IMAGE [--big] [--huge]
+//   tessel_image hostile IMAGE               a new image of damaged and awkward entries
 //   tessel_image list IMAGE [FOLDER]
 //   tessel_image check IMAGE                 exit status 0 clean, 1 damaged, 2 unusable
 #include <cstdio>
@@ -11,6 +12,8 @@
 #include <string>
 
 #include "emulator/image/folder_filler.h"
+#include "emulator/image/hostile_image.h"
+#include "emulator/image/image_creation.h"
 #include "emulator/image/receiver_image.h"
 #include "emulator/image/sample_content.h"
 #include "platform/text.h"
@@ -52,6 +55,7 @@ int Usage() {
                  "usage: tessel_image make IMAGE SIZE CLUSTER\n"
                  "       tessel_image fill IMAGE FOLDER [TARGET]\n"
                  "       tessel_image sample IMAGE [--big] [--huge]\n"
+                 "       tessel_image hostile IMAGE\n"
                  "       tessel_image list IMAGE [FOLDER]\n"
                  "       tessel_image check IMAGE\n");
     return 2;
@@ -157,6 +161,16 @@ int main(int argc, char** argv) {
         image::UnmountReceiverImage();
         if (!ok) std::fprintf(stderr, "%s\n", error.c_str());
         return ok ? 0 : 1;
+    }
+    if (command == "hostile" && argc == 3) {
+        image::ImageRequest request;
+        request.path = image_path;
+        request.bytes = image::kHostileImageBytes;
+        request.cluster_bytes = image::kHostileClusterBytes;
+        request.content = image::ImageContent::kHostile;
+        const image::ImageResult made = image::CreateImage(request);
+        if (!made.ok) std::fprintf(stderr, "%s\n", made.error.c_str());
+        return made.ok ? 0 : 1;
     }
     if (command == "list" && (argc == 3 || argc == 4))
         return List(image_path, argc == 4 ? platform::Utf8ToCp1252(argv[3]) : "C:\\");
