@@ -19,8 +19,7 @@ constexpr uint32_t kTableSectors = 256;
 constexpr uint16_t kEndOfChain = 0xFFFF;
 constexpr uint32_t kEntryBytes = 64;
 constexpr uint32_t kEntriesPerDirectory = 512;
-constexpr uint32_t kOutOfRangeLink = 0xFFF0;
-constexpr uint32_t kBadFirstCluster = 0x12345;
+constexpr uint32_t kBeyondTheTable = 0x10000;
 constexpr int kLongLevels = 16;
 constexpr int kNestLevels = 6;
 constexpr int kNestEntries = 40;
@@ -121,14 +120,20 @@ class RawImage {
                uint64_t{index} * kEntryBytes;
     }
     uint64_t Find(uint32_t directory, const std::string& name) {
-        uint8_t wanted[32] = {};
-        std::memcpy(wanted, name.data(), std::min<size_t>(name.size(), 32));
+        // "name.ext" is stored as the name and the extension field.
+        uint8_t wanted[35] = {};
+        const size_t dot = name.rfind('.');
+        const size_t name_bytes = dot != std::string::npos && dot > 0 ? dot : name.size();
+        std::memcpy(wanted, name.data(), std::min<size_t>(name_bytes, 32));
+        if (name_bytes < name.size())
+            std::memcpy(wanted + 32, name.data() + dot + 1,
+                        std::min<size_t>(name.size() - dot - 1, 3));
         for (uint32_t index = 0; index < kEntriesPerDirectory; ++index) {
             uint8_t entry[kEntryBytes];
             const uint64_t offset = EntryOffset(directory, index);
             Read(offset, entry, sizeof entry);
             if (entry[0] == 0) break;
-            if (std::memcmp(entry, wanted, 32) == 0) return offset;
+            if (std::memcmp(entry, wanted, sizeof wanted) == 0) return offset;
         }
         return 0;
     }
@@ -180,7 +185,7 @@ bool MakeSoundEntries(std::string* error) {
     for (const char* name :
          {"ends_early.bin", "zero_link.bin", "into_free.bin", "out_of_range.bin", "loop.bin"})
         ok = ok && WriteReceiverFile(std::string("C:\\chains\\") + name, cluster_file, error);
-    ok = ok && WriteReceiverFile("C:\\chains\\bad_first.bin", std::string(1000, 'b'), error) &&
+    ok = ok && WriteReceiverFile("C:\\chains\\no_cluster.bin", std::string(1000, 'b'), error) &&
          pcfm_mkdir("C:\\names") == 0 &&
          WriteReceiverFile("C:\\names\\ab", std::string(1000, 'a'), error);
     for (char letter = 'c'; ok && letter <= 'h'; ++letter)
@@ -223,19 +228,18 @@ void DamageChains(RawImage& disk) {
     disk.FreeChain(disk.Nth(c0, 2));
     disk.SetLink(c1, static_cast<uint16_t>(disk.HighestFreeCluster()));
 
-    c0 = first("out_of_range.bin");
-    c1 = disk.Nth(c0, 1);
-    disk.FreeChain(disk.Nth(c0, 2));
-    disk.SetLink(c1, kOutOfRangeLink);
+    const uint64_t out_of_range = disk.Entry({"chains", "out_of_range.bin"});
+    disk.FreeChain(first("out_of_range.bin"));
+    disk.SetClusters(out_of_range, kBeyondTheTable, kBeyondTheTable);
 
     c0 = first("loop.bin");
     const uint32_t c2 = disk.Nth(c0, 2);
     disk.FreeChain(disk.Nth(c0, 3));
     disk.SetLink(c2, static_cast<uint16_t>(c0));
 
-    const uint64_t bad = disk.Entry({"chains", "bad_first.bin"});
-    disk.FreeChain(first("bad_first.bin"));
-    disk.SetClusters(bad, kBadFirstCluster, kBadFirstCluster);
+    const uint64_t no_cluster = disk.Entry({"chains", "no_cluster.bin"});
+    disk.FreeChain(first("no_cluster.bin"));
+    disk.SetClusters(no_cluster, 0, 0);
 }
 
 void NameTheUnaddressable(RawImage& disk) {
@@ -302,10 +306,6 @@ bool FillHostileContent(const std::string& image_path, std::string* error) {
     RawImage disk(image_path);
     if (!disk.ok()) {
         *error = "cannot open " + image_path;
-        return false;
-    }
-    if (disk.Link(kOutOfRangeLink) != kEndOfChain) {
-        *error = "the image reaches the end of its table: a link cannot point beyond it";
         return false;
     }
     DamageChains(disk);

@@ -12,8 +12,8 @@
 //   C:\chains\ends_early.bin         size 100 000, the chain ends after its first cluster
 //   C:\chains\zero_link.bin          size 100 000, its first cluster's link is 0
 //   C:\chains\into_free.bin          size 100 000, the second cluster links to a free cluster
-//   C:\chains\out_of_range.bin       size 100 000, the second cluster links beyond the disk
-//   C:\chains\bad_first.bin          size 1 000, first cluster 0x12345 (beyond the table)
+//   C:\chains\out_of_range.bin       size 100 000, first cluster 0x10000 (beyond the table)
+//   C:\chains\no_cluster.bin         size 1 000, first cluster 0
 //   C:\chains\loop.bin               size 100 000, the third cluster links back to the first
 //   C:\names\ab                      1 000 bytes of 'a', sound
 //   C:\names\ab<05>zz                1 000 bytes of 'c': a control byte inside the name
@@ -42,8 +42,8 @@ namespace image {
 inline constexpr uint64_t kHostileImageBytes = 64ull << 20;
 inline constexpr uint32_t kHostileClusterBytes = 32768;
 
-// Fills a freshly made, unmounted image (smaller than its table's reach, so that a link can
-// point beyond the disk) with the layout above. False with a reason on failure.
+// Fills a freshly made, unmounted image with the layout above (it needs about 10 MiB). False
+// with a reason on failure.
 bool FillHostileContent(const std::string& image_path, std::string* error);
 
 }  // namespace image
