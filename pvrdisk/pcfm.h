@@ -21,8 +21,8 @@ enum pcfm_error_code {
     ETOOMANYOPEN = 4,   // all 10 handle slots are in use
     ENOTFOUND = 5,      // the last path component was not found, or a directory is unreadable
     ENOPATH = 7,        // an intermediate component was not found; unknown device; null path
-    ENOENTRY = 8,       // a position beyond the end of a chain (or a broken chain) was read;
-                        // or the directory holds no entry of the requested number
+    ENOENTRY = 8,       // a read at or beyond the end of the file; or the directory holds no
+                        // entry of the requested number
     EBADNAME = 11,      // a path component is malformed, or names nothing that may be made
     ENOTADIR = 12,      // a path component that must be a directory is not
     EWRONGKIND = 13,    // directory opened as file, file as directory, handle against its mode
@@ -39,6 +39,8 @@ enum pcfm_error_code {
     EDIRFULL = 44,      // no free entry among the 512 of a directory
     ETOOLARGE = 50,     // a write would take the file to 32 GiB (2^35 bytes) or beyond
     ESHORTIO = 61,      // a sector transfer moved no data before the requested length
+    EBADCHAIN = 62,     // a chain loops, runs into a free cluster, leaves the table, or ends
+                        // before the file's size: the file's data cannot be trusted there
 };
 
 // The last error of the layer, as stdio's errno.

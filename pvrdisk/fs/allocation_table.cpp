@@ -4,6 +4,7 @@
 // Everything read from the table is checked before it addresses the disk or the table: a
 // link outside 1..0xFFFE, or a walk longer than the clusters there are, is a broken chain.
 #include <algorithm>
+#include <bitset>
 
 #include "pvrdisk/fs/pcfm_internal.h"
 
@@ -26,6 +27,35 @@ void SetLink(pcfm_file* file, uint32_t cluster, uint16_t value) {
 
 bool Writable(const pcfm_file* file) {
     return (file->mode & kModeWrite) != 0;
+}
+
+uint32_t g_chain_generation = 1;
+
+// Walks the whole chain from the entry once. A cluster is sound while it is a data cluster,
+// marked used, and met for the first time; the walk stops at the first that is not, or at the
+// end marker.
+void CheckChain(pcfm_file* file) {
+    static std::bitset<kHighestCluster + 1> seen;
+    seen.reset();
+    const pcfm_volume* volume = file->volume;
+    uint32_t cluster = pcfm_chain_start(file);
+    uint32_t sound = 0;
+    bool ended = cluster == 0;
+    while (!ended && pcfm_is_data_cluster(cluster) && !seen[cluster] &&
+           volume->table[cluster] != 0) {
+        seen.set(cluster);
+        ++sound;
+        const uint32_t next = volume->table[cluster];
+        if (next == kEndOfChain)
+            ended = true;
+        else
+            cluster = next;
+    }
+    const uint64_t needed =
+        (file->entry->size + volume->bytes_per_cluster - 1) / volume->bytes_per_cluster;
+    file->sound_clusters = sound;
+    file->chain_intact = ended && sound >= needed;
+    file->chain_generation = g_chain_generation;
 }
 
 }  // namespace
@@ -97,34 +127,51 @@ int pcfm_map_position(pcfm_file* file, uint32_t clusters_wanted, uint64_t* first
     const uint16_t* table = volume->table;
     const uint64_t wanted_ordinal = file->position / volume->bytes_per_cluster;
     const uint32_t offset = static_cast<uint32_t>(file->position % volume->bytes_per_cluster);
-    if (wanted_ordinal >= kMaxChainClusters) return Writable(file) ? EDISKFULL : ENOENTRY;
+    if (wanted_ordinal >= kMaxChainClusters) return Writable(file) ? EDISKFULL : EBADCHAIN;
 
-    if (wanted_ordinal < file->ordinal || (file->cluster == 0 && file->ordinal != 0)) {
+    // Start again from the entry when the position lies behind the cursor, when chains were
+    // freed since the handle last walked (its cursor may name clusters another file has now),
+    // and when another handle on the same entry gave the file its first cluster.
+    const bool stale = file->chain_generation != g_chain_generation;
+    if (wanted_ordinal < file->ordinal || stale || (file->cluster == 0 && file->ordinal != 0) ||
+        (file->cluster == 0 && pcfm_chain_start(file) != 0)) {
         file->cluster = pcfm_chain_start(file);
         file->ordinal = 0;
         file->run = 0;
     }
-    if (file->cluster != 0 && !pcfm_is_data_cluster(file->cluster)) return ENOENTRY;
+    if (stale) CheckChain(file);
+    if (Writable(file)) {
+        // Extending or overwriting a damaged chain would write into clusters that are not
+        // the file's: nothing is written.
+        if (!file->chain_intact) return EBADCHAIN;
+    } else if (wanted_ordinal >= file->sound_clusters) {
+        CheckChain(file);  // another handle may have lengthened the chain since
+        if (wanted_ordinal >= file->sound_clusters) return EBADCHAIN;
+    }
+    if (file->cluster != 0 && !pcfm_is_data_cluster(file->cluster)) return EBADCHAIN;
     if (file->cluster == 0) {
-        if (!Writable(file)) return ENOENTRY;
+        if (!Writable(file)) return EBADCHAIN;
         const int error = pcfm_allocate(file, clusters_wanted, nullptr);
         if (error != 0) return error;
     }
     while (file->ordinal < wanted_ordinal) {
         const uint32_t next = table[file->cluster];
         if (next == kEndOfChain) {
-            if (!Writable(file)) return ENOENTRY;
+            if (!Writable(file)) return EBADCHAIN;
             const uint32_t missing = static_cast<uint32_t>(wanted_ordinal - file->ordinal - 1);
             const int error = pcfm_allocate(file, missing + clusters_wanted, nullptr);
             if (error != 0) return error;
             continue;
         }
-        if (!pcfm_is_data_cluster(next)) return ENOENTRY;
+        if (!pcfm_is_data_cluster(next) || table[next] == 0) return EBADCHAIN;
         file->run = file->run > 1 && next == file->cluster + 1 ? file->run - 1 : 0;
         file->cluster = next;
         ++file->ordinal;
     }
     if (file->run == 0) pcfm_count_run(file, clusters_wanted);
+    // A run read in one go ends where the sound part of a damaged chain does.
+    if (!Writable(file) && file->run > file->sound_clusters - file->ordinal)
+        file->run = file->sound_clusters - file->ordinal;
 
     const uint32_t sector_in_cluster = offset / volume->bytes_per_sector;
     *first_sector = pcfm_cluster_sector(volume, file->cluster) + sector_in_cluster;
@@ -132,7 +179,12 @@ int pcfm_map_position(pcfm_file* file, uint32_t clusters_wanted, uint64_t* first
     return 0;
 }
 
+void pcfm_chains_changed() {
+    ++g_chain_generation;
+}
+
 void pcfm_free_chain(pcfm_file* file) {
+    pcfm_chains_changed();
     uint32_t cluster = pcfm_chain_start(file);
     for (uint32_t steps = 0; pcfm_is_data_cluster(cluster) && steps < kMaxChainClusters; ++steps) {
         const uint32_t next = file->volume->table[cluster];

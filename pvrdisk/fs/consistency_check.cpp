@@ -13,7 +13,10 @@ constexpr uint32_t kOwnerDirectory = 1;  // owners are numbered from here, one p
 class DiskChecker {
   public:
     DiskChecker(const pcfm_blkdrv& driver, uint64_t disk_sectors)
-        : driver_(driver), disk_sectors_(disk_sectors), owner_(0x10000, kNoOwner) {}
+        : driver_(driver),
+          disk_sectors_(disk_sectors),
+          owner_(0x10000, kNoOwner),
+          folder_seen_(0x10000, false) {}
 
     CheckReport Run();
 
@@ -33,7 +36,9 @@ class DiskChecker {
     uint64_t disk_sectors_;
     CheckReport report_;
     std::vector<uint32_t> owner_;
-    std::vector<uint32_t> open_directories_;
+    // Folders by cluster, each checked once however many entries name it: a disk whose folders
+    // name each other over and over is still checked in time linear in its size.
+    std::vector<bool> folder_seen_;
     std::unique_ptr<uint16_t[]> table_;
     uint32_t fat_start_ = 0;
     uint32_t data_start_ = 0;
@@ -121,13 +126,7 @@ CheckReport DiskChecker::Run() {
 void DiskChecker::CheckDirectory(uint32_t cluster, uint32_t parent, const std::string& path,
                                  int depth) {
     ++report_.directories;
-    for (uint32_t open : open_directories_) {
-        if (open == cluster) {
-            Report(Damage::kDirectoryLoop, path + ": directory cluster " + std::to_string(cluster) +
-                                               " is one of its own parents");
-            return;
-        }
-    }
+    folder_seen_[cluster] = true;
     std::vector<uint8_t> directory(kDirectoryBytes);
     if (!ReadSectors(uint64_t{cluster} * sectors_per_cluster_ + data_start_, kDirectorySectors,
                      directory.data())) {
@@ -135,7 +134,6 @@ void DiskChecker::CheckDirectory(uint32_t cluster, uint32_t parent, const std::s
                path + ": directory cluster " + std::to_string(cluster) + " cannot be read");
         return;
     }
-    open_directories_.push_back(cluster);
     const auto* entries = reinterpret_cast<const pcfm_entry*>(directory.data());
     uint32_t first_live = 0;
     if (cluster != 0) {
@@ -162,12 +160,18 @@ void DiskChecker::CheckDirectory(uint32_t cluster, uint32_t parent, const std::s
                    entry_path + ": a \".\" or \"..\" entry at index " + std::to_string(index));
             continue;
         }
+        const bool folder = (entry.attributes & kAttrDirectory) != 0;
+        if (folder && entry.first_cluster <= kHighestCluster && folder_seen_[entry.first_cluster]) {
+            Report(Damage::kDirectoryLoop, entry_path + ": names folder cluster " +
+                                               std::to_string(entry.first_cluster) +
+                                               (entry.first_cluster == 0 ? " (the root)" : "") +
+                                               ", which is reached through another entry as well");
+            continue;
+        }
         CheckEntry(entry, entry_path);
-        if ((entry.attributes & kAttrDirectory) && pcfm_is_data_cluster(entry.first_cluster) &&
-            depth < 256)
+        if (folder && pcfm_is_data_cluster(entry.first_cluster) && depth < 256)
             CheckDirectory(entry.first_cluster, cluster, entry_path, depth + 1);
     }
-    open_directories_.pop_back();
 }
 
 void DiskChecker::CheckEntry(const pcfm_entry& entry, const std::string& path) {

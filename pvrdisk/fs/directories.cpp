@@ -28,8 +28,11 @@ int Lookup(pcfm_file* file, bool more, const pcfm_component& component) {
         if (entry->name[0] == kDeletedMark || (entry->attributes & kAttrVolumeLabel)) continue;
         if (!SameName(*entry, component)) continue;
         entry->root_marker = component.root ? 1 : 0;
+        pcfm_entry* held = pcfm_held_entry(file, file->directory_cluster, index);
         if (file->directory_cluster == 0) {
             file->entry = entry;
+        } else if (held != nullptr) {
+            file->entry = held;
         } else {
             file->private_entry = *entry;
             file->entry = &file->private_entry;
@@ -107,6 +110,9 @@ int pcfm_resolve(pcfm_file* file, const char* path, pcfm_path_trace* trace, pcfm
         more = pcfm_parse_component(cursor, &component);
         if (more < 0) return EBADNAME;
     }
+    // A pattern names no entry to change: "a*" is looked up as "a", which the user did not
+    // name. Only reading and the root pattern of a directory open take it as given.
+    if (last->wildcard && (file->mode & (kModeWrite | kModeDirectory))) return EBADNAME;
     const uint8_t attributes = file->entry->attributes;
     if (!(file->mode & kModeDirectory)) {
         if (attributes & (kAttrDirectory | kAttrVolumeLabel)) return EWRONGKIND;
@@ -119,11 +125,7 @@ int pcfm_resolve(pcfm_file* file, const char* path, pcfm_path_trace* trace, pcfm
 }
 
 int pcfm_create_entry(pcfm_file* file, const pcfm_component& component) {
-    // Names that would read back as the end of the directory, as a deleted entry, as a
-    // pattern or as the way up are never made.
-    if (component.name[0] == 0 || component.name[0] == kDeletedMark || component.wildcard ||
-        pcfm_is_dot_dot(component))
-        return EBADNAME;
+    if (!pcfm_can_be_made(component)) return EBADNAME;
     int error = 0;
     uint8_t* directory = pcfm_get_directory(file, file->directory_cluster, &error);
     if (directory == nullptr) return error;

@@ -279,8 +279,31 @@ bool pcfm_valid(const pcfm_file* file) {
     return false;
 }
 
+pcfm_entry* pcfm_held_entry(const pcfm_file* file, uint32_t directory_cluster, uint32_t index) {
+    if (directory_cluster == 0) return nullptr;
+    for (pcfm_file* other : g_slots) {
+        if (other == nullptr || other == kSlotReserved || other == file || other->open_flags == 0)
+            continue;
+        if (other->device == file->device && !other->is_root &&
+            other->directory_cluster == directory_cluster && other->entry_index == index)
+            return other->entry;
+    }
+    return nullptr;
+}
+
 void pcfm_discard(pcfm_file* file) {
     if (file->slot < kSlotCount && g_slots[file->slot] == file) g_slots[file->slot] = nullptr;
+    // Handles that share this handle's entry keep it: the first of them takes it over.
+    pcfm_file* heir = nullptr;
+    for (pcfm_file* other : g_slots) {
+        if (other == nullptr || other == kSlotReserved || other->entry != &file->private_entry)
+            continue;
+        if (heir == nullptr) {
+            heir = other;
+            heir->private_entry = file->private_entry;
+        }
+        other->entry = &heir->private_entry;
+    }
     std::free(file);
 }
 
@@ -358,12 +381,11 @@ pcfm_file* pcfm_open(const char* path, const char* mode) {
         pcfm_errno = ENOPATH;
         return nullptr;
     }
-    if (std::strlen(path) > kMaxPathBytes) {
+    char converted[kMaxPathBytes + 1];
+    if (pcfm_convert_path(path, converted) != 0) {
         pcfm_errno = EBADNAME;
         return nullptr;
     }
-    char converted[kMaxPathBytes + 1];
-    pcfm_convert_path(path, converted);
     return pcfm_open_traced(converted, mode, nullptr);
 }
 

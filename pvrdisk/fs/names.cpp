@@ -55,15 +55,14 @@ constexpr std::array<uint8_t, 256> kPcByteOfDiskByte = MakeReverseCodes();
 bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
-bool IsControl(char c) {
-    return static_cast<uint8_t>(c) < 0x20;
-}
 
 }  // namespace
 
-void pcfm_convert_path(const char* path, char* converted) {
+int pcfm_convert_path(const char* path, char* converted) {
     size_t i = 0;
-    for (; path[i] != 0 && i < kMaxPathBytes; ++i) {
+    for (; path[i] != 0; ++i) {
+        // Cut short, a path would name another entry, or make one under a shorter name.
+        if (i == kMaxPathBytes) return EBADNAME;
         const uint8_t byte = static_cast<uint8_t>(path[i]);
         uint8_t out = byte;
         if (byte >= 0xC0) {
@@ -74,6 +73,7 @@ void pcfm_convert_path(const char* path, char* converted) {
         converted[i] = static_cast<char>(out);
     }
     converted[i] = 0;
+    return 0;
 }
 
 void pcfm_convert_name(const uint8_t* disk_name, char* pc_name) {
@@ -101,14 +101,11 @@ int pcfm_parse_component(const char*& cursor, pcfm_component* component) {
         bool more = false;
         for (;;) {
             const char c = *cursor;
+            // A control byte is a name byte like any other: names on the disk may hold them,
+            // and a listed name must find its own entry, never the one its prefix names.
             if (c == 0) break;
-            if (IsControl(c)) {
-                // A control character ends the component and the whole path.
-                while (*cursor != 0) ++cursor;
-                break;
-            }
             if (IsSeparator(c)) {
-                more = cursor[1] != 0 && !IsControl(cursor[1]);
+                more = cursor[1] != 0;
                 break;
             }
             ++cursor;
@@ -136,6 +133,17 @@ int pcfm_parse_component(const char*& cursor, pcfm_component* component) {
         if (component->name[0] == '.' && name_length >= 2 && component->name[1] != '.') return -1;
         return more ? 1 : 0;
     }
+}
+
+bool pcfm_can_be_made(const pcfm_component& component) {
+    if (component.name[0] == 0 || component.name[0] == kDeletedMark || component.wildcard ||
+        pcfm_is_dot_dot(component))
+        return false;
+    for (uint8_t byte : component.name)
+        if (byte != 0 && byte < 0x20) return false;
+    for (uint8_t byte : component.extension)
+        if (byte != 0 && byte < 0x20) return false;
+    return true;
 }
 
 bool pcfm_is_dot_dot(const pcfm_component& component) {

@@ -124,7 +124,7 @@ int pcfm_copy_entry(pcfm_file* target, const pcfm_file* source) {
 int pcfm_mkdir(const char* path) {
     if (path == nullptr) return Fail(ENOPATH);
     char converted[kMaxPathBytes + 1];
-    pcfm_convert_path(path, converted);
+    if (pcfm_convert_path(path, converted) != 0) return Fail(EBADNAME);
     pcfm_file* existing = pcfm_open_traced(converted, "d", nullptr);
     if (existing != nullptr) {
         pcfm_close(existing);
@@ -145,7 +145,7 @@ int pcfm_mkdir(const char* path) {
 int pcfm_rmdir(const char* path) {
     if (path == nullptr) return Fail(ENOPATH);
     char converted[kMaxPathBytes + 1];
-    pcfm_convert_path(path, converted);
+    if (pcfm_convert_path(path, converted) != 0) return Fail(EBADNAME);
     pcfm_file* file = pcfm_open_traced(converted, "d", nullptr);
     if (file == nullptr) return -1;
     // The root, and "." or ".." inside a directory, are never removed: their cluster is a
@@ -161,7 +161,7 @@ int pcfm_rmdir(const char* path) {
 int pcfm_remove(const char* path) {
     if (path == nullptr) return Fail(ENOPATH);
     char converted[kMaxPathBytes + 1];
-    pcfm_convert_path(path, converted);
+    if (pcfm_convert_path(path, converted) != 0) return Fail(EBADNAME);
     return RemoveConverted(converted);
 }
 
@@ -169,8 +169,12 @@ int pcfm_rename(const char* old_path, const char* new_path) {
     if (old_path == nullptr || new_path == nullptr) return Fail(ENOPATH);
     char old_converted[kMaxPathBytes + 1];
     char new_converted[kMaxPathBytes + 1];
-    pcfm_convert_path(old_path, old_converted);
-    pcfm_convert_path(new_path, new_converted);
+    if (pcfm_convert_path(old_path, old_converted) != 0 ||
+        pcfm_convert_path(new_path, new_converted) != 0)
+        return Fail(EBADNAME);
+    // The source is opened for reading, which takes a pattern as given; it is deleted all the
+    // same, so a pattern is refused here.
+    if (std::strpbrk(old_converted, "*?") != nullptr) return Fail(EBADNAME);
 
     pcfm_file* source = OpenEither(old_converted);
     if (source == nullptr) return -1;

@@ -110,6 +110,12 @@ struct pcfm_file {
     // The chain the entry names was freed while its cluster fields were kept ("~"): data
     // access treats the file as having no chain.
     bool chain_detached;
+    // What the last walk of the whole chain found (pcfm_map_position): the clusters from the
+    // start that are sound, and whether the chain is sound to its end and as long as the
+    // size needs. Valid while `chain_generation` is the table's.
+    bool chain_intact;
+    uint32_t sound_clusters;
+    uint32_t chain_generation;
     bool is_root;
     // Table sectors changed through this handle, written back with the entry's range.
     uint32_t dirty_low;
@@ -169,12 +175,21 @@ void pcfm_free_chain(pcfm_file* file);
 int pcfm_write_back(pcfm_file* file);
 int pcfm_transfer(pcfm_file* file, bool write, uint8_t* buffer, uint64_t first_sector,
                   uint32_t sectors);
+// Called when chains may have changed under open handles (a chain freed, a mount): every
+// handle walks its chain again from the entry before it next maps a position.
+void pcfm_chains_changed();
 
 // Names (names.cpp).
-void pcfm_convert_path(const char* path, char* converted);
+// Converts a path into `converted` (kMaxPathBytes + 1 bytes): 0, or EBADNAME for a path
+// longer than kMaxPathBytes.
+int pcfm_convert_path(const char* path, char* converted);
 void pcfm_convert_name(const uint8_t* disk_name, char* pc_name);
 int pcfm_parse_component(const char*& cursor, pcfm_component* component);
 bool pcfm_is_dot_dot(const pcfm_component& component);
+// Whether an entry may be given this name: not empty, not read back as the end of a
+// directory, a deleted entry, a pattern or the way up, and without control bytes, which the
+// path syntax would give back but which no user means to make.
+bool pcfm_can_be_made(const pcfm_component& component);
 
 // Directories (directories.cpp).
 uint8_t* pcfm_get_directory(pcfm_file* file, uint32_t cluster, int* error);
@@ -195,5 +210,9 @@ int pcfm_copy_entry(pcfm_file* target, const pcfm_file* source);
 // Files (files.cpp).
 pcfm_file* pcfm_open_traced(const char* path, const char* mode, pcfm_path_trace* trace);
 bool pcfm_valid(const pcfm_file* file);
+// The entry another open handle holds for the entry `index` of the directory at
+// `directory_cluster` (never the root's, whose entries are used in place), or null: handles
+// on one file share one entry, as they do in the root, so that none writes back a stale one.
+pcfm_entry* pcfm_held_entry(const pcfm_file* file, uint32_t directory_cluster, uint32_t index);
 void pcfm_discard(pcfm_file* file);
 void pcfm_discard_all();

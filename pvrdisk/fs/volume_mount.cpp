@@ -132,6 +132,7 @@ int pcfm_get_bpb(pcfm_dev* device) {
 
     pcfm_volume& volume = device->volume;
     volume = {};
+    pcfm_chains_changed();
     volume.sector_mask = bytes_per_sector - 1u;
     volume.table_count = 1;
     volume.fat_start = fat_start;

@@ -59,7 +59,7 @@ TEST(ComponentParsing, NamesExtensionsAndDots) {
         {"\\..x\\y", 1, "..x", ""},
         {"\\a\\", 0, "a", ""},
         {"\\*\\b", -1, "", ""},
-        {"\\ab\x01\\cd", 0, "ab", ""},
+        {"\\ab\x01\\cd", 1, "ab\x01", ""},
         {"\\.\\x.tp0", 0, "x", "tp0"},
     };
     for (const Case& c : cases) {

@@ -51,12 +51,6 @@ TEST_F(ImageCreationTest, AFailedFillRemovesTheImageItMade) {
     EXPECT_FALSE(result.existed);
     EXPECT_NE(result.error, "");
     EXPECT_FALSE(Exists());
-    // The hostile content needs room beyond the disk: on an image that fills its table the
-    // fill fails, and the image goes too.
-    request = Request(image::ImageContent::kHostile);
-    request.bytes = image::MaxImageBytes(32768);
-    EXPECT_FALSE(image::CreateImage(request).ok);
-    EXPECT_FALSE(Exists());
 }
 
 class HostileImageTest : public ImageCreationTest {
@@ -95,6 +89,88 @@ TEST_F(HostileImageTest, HoldsTheCasesItPromises) {
     ASSERT_EQ(long_folder.size(), 4u);
     EXPECT_EQ(long_folder[2], std::string(32, 'A'));
     EXPECT_EQ(long_folder[3], std::string(32, 'n') + ".txt");
+}
+
+// Reads stop where a chain is damaged and say so; writes through such a chain write nothing
+// and leave the table as it was.
+TEST_F(HostileImageTest, DamagedChainsFailReadsAndWrites) {
+    const struct {
+        const char* name;
+        size_t readable;  // the bytes before the damage
+    } files[] = {{"ends_early.bin", 32768}, {"zero_link.bin", 0},  {"into_free.bin", 65536},
+                 {"out_of_range.bin", 0},   {"no_cluster.bin", 0}, {"loop.bin", 98304}};
+    const std::string table_before = ImageBytes(kFatStart * 512ull, 256 * 512);
+    for (const auto& file : files) {
+        const std::string path = std::string("C:\\chains\\") + file.name;
+        pcfm_file* handle = pcfm_open(path.c_str(), "rb");
+        ASSERT_NE(handle, nullptr) << path;
+        std::string data(100000, '\0');
+        pcfm_errno = 0;
+        EXPECT_EQ(pcfm_read(data.data(), 1, data.size(), handle), file.readable) << path;
+        EXPECT_EQ(Errno(), EBADCHAIN) << path;
+        pcfm_close(handle);
+        for (const char* mode : {"+b", "ab"}) {
+            handle = pcfm_open(path.c_str(), mode);
+            ASSERT_NE(handle, nullptr) << path;
+            pcfm_errno = 0;
+            EXPECT_EQ(pcfm_write("written", 1, 7, handle), 0u) << path << " " << mode;
+            EXPECT_EQ(Errno(), EBADCHAIN) << path << " " << mode;
+            pcfm_close(handle);
+        }
+    }
+    EXPECT_EQ(ReadFile("C:\\chains\\intact.bin"), std::string(100000, 'i'));
+    Unmount();
+    EXPECT_EQ(ImageBytes(kFatStart * 512ull, 256 * 512), table_before);
+}
+
+// A listed name is either the entry an operation acts on, or the operation is refused.
+TEST_F(HostileImageTest, OperationsOnAwkwardNamesActOnExactlyThatEntry) {
+    EXPECT_EQ(pcfm_remove("C:\\names\\ab\x05zz"), 0);
+    EXPECT_EQ(ReadFile("C:\\names\\ab"), std::string(1000, 'a'));
+    EXPECT_EQ(ReadFile("C:\\names\\\x05"
+                       "ab"),
+              std::string(1000, 'd'));
+    EXPECT_EQ(pcfm_rename("C:\\names\\\x05"
+                          "ab",
+                          "C:\\names\\plain"),
+              0);
+    EXPECT_EQ(ReadFile("C:\\names\\plain"), std::string(1000, 'd'));
+    // Names holding a separator, or reading as "." or "..", cannot be named by a path; what
+    // such a path names instead is refused, and nothing is removed.
+    for (const char* path :
+         {"C:\\names\\.", "C:\\names\\..", "C:\\names\\a\\b", "C:\\names\\a/b"}) {
+        EXPECT_EQ(pcfm_remove(path), -1) << path;
+        EXPECT_EQ(pcfm_open(path, "+b"), nullptr) << path;
+        EXPECT_EQ(pcfm_rename(path, "C:\\names\\other"), -1) << path;
+    }
+    EXPECT_EQ(List("C:\\names"),
+              (Names{".", "..", "ab", "plain", "a\\b", "a/b", ".", "..", "..\\..\\up"}));
+    // Names the path syntax cannot give back are never made.
+    for (const char* path : {"C:\\names\\new\x01", "C:\\names\\\x1F"}) {
+        EXPECT_EQ(pcfm_open(path, "wb"), nullptr) << path;
+        EXPECT_EQ(Errno(), EBADNAME);
+        EXPECT_EQ(pcfm_mkdir(path), -1);
+        EXPECT_EQ(Errno(), EBADNAME);
+        EXPECT_EQ(pcfm_rename("C:\\names\\ab", path), -1);
+        EXPECT_EQ(Errno(), EBADNAME);
+    }
+    EXPECT_EQ(ReadFile("C:\\names\\ab"), std::string(1000, 'a'));
+}
+
+// Every folder is checked once however often it is linked, and each extra link is reported.
+TEST_F(HostileImageTest, TheCheckerVisitsEachFolderOnce) {
+    const CheckReport report = Check();
+    // The root, long with its 16 levels, chains, names with "..\..\up", graphs, p1, its child,
+    // p2, self, up, and nest with its six levels.
+    EXPECT_EQ(report.directories, 34u) << FormatCheckReport(report);
+    size_t extra_links = 0;
+    for (const CheckFinding& finding : report.findings)
+        if (finding.kind == Damage::kDirectoryLoop) ++extra_links;
+    // p2\child, self\again, up\root, and d01 to d39 on each of the six nest levels.
+    EXPECT_EQ(extra_links, 3u + 6 * 39) << FormatCheckReport(report);
+    EXPECT_TRUE(report.Has(Damage::kChainCycle));
+    EXPECT_TRUE(report.Has(Damage::kChainRange));
+    EXPECT_TRUE(report.Has(Damage::kChainLength));
 }
 
 }  // namespace
