@@ -73,7 +73,11 @@ static NTSTATUS OvStartTransfer(POV_DEVICE_EXTENSION Extension, PIRP Irp,
     next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
     next->Parameters.Others.Argument1 = urb;
     IoSetCompletionRoutine(Irp, OvTransferCompletion, transfer, TRUE, TRUE, TRUE);
+    // OV_MUTANT_NO_MARK_PENDING is defined only by the test suite's mutation check, which
+    // requires the kernel model's tests to notice the missing mark.
+#ifndef OV_MUTANT_NO_MARK_PENDING
     IoMarkIrpPending(Irp);
+#endif
     OvIoIncrement(Extension);
     const NTSTATUS status = IoCallDriver(Extension->LowerDeviceObject, Irp);
     // The request now belongs to the completion routine; only the link is repaired here.

@@ -2,9 +2,11 @@
 // completion routines, cancellation, threaded control requests, and MDLs.
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <string>
 
 #include "driver/kernel_model/kernel_model.h"
 #include "driver/kernel_model/model_state.h"
@@ -22,6 +24,8 @@ struct IrpRecord {
     IrpKind kind;
     bool completed = false;
     CHAR sent_from = 0;  // the sender's stack location at the first IoCallDriver
+    // Stack locations (bit n: location n) that were marked pending when completion left them.
+    uint64_t marked_pending = 0;
 };
 
 std::mutex g_irp_mutex;
@@ -74,6 +78,29 @@ void FinishIrp(PIRP irp, IrpKind kind) {
     std::lock_guard<std::mutex> lock(g_irp_mutex);
     g_irps[irp].completed = true;
     g_irp_completed.notify_all();
+}
+
+// A dispatch routine that returns STATUS_PENDING must have marked the request pending, and
+// one that marked it must return STATUS_PENDING: the I/O manager decides from the returned
+// status whether to wait for completion, and completion decides from the mark whether to
+// signal the waiter. Either mismatch loses the caller's wake-up or completes twice.
+void CheckPendingReturned(PIRP irp, PIO_STACK_LOCATION stack, CHAR location, UCHAR major,
+                          NTSTATUS status) {
+    bool marked;
+    {
+        std::lock_guard<std::mutex> lock(g_irp_mutex);
+        auto found = g_irps.find(irp);
+        if (found == g_irps.end()) return;  // a threaded request, freed at its completion
+        const bool left = irp->CurrentLocation > location || found->second.completed;
+        marked = left ? (found->second.marked_pending >> location & 1) != 0
+                      : (stack->Control & SL_PENDING_RETURNED) != 0;
+    }
+    if (status == STATUS_PENDING && !marked)
+        RecordFault("dispatch (major " + std::to_string(major) +
+                    ") returned STATUS_PENDING without IoMarkIrpPending");
+    if (status != STATUS_PENDING && marked)
+        RecordFault("dispatch (major " + std::to_string(major) +
+                    ") marked the IRP pending but returned another status");
 }
 
 }  // namespace
@@ -180,9 +207,13 @@ NTSTATUS NTAPI IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     Irp->Tail.Overlay.CurrentStackLocation--;
     PIO_STACK_LOCATION stack = Irp->Tail.Overlay.CurrentStackLocation;
     stack->DeviceObject = DeviceObject;
-    PDRIVER_DISPATCH dispatch = DeviceObject->DriverObject->MajorFunction[stack->MajorFunction];
+    const CHAR location = Irp->CurrentLocation;
+    const UCHAR major = stack->MajorFunction;
+    PDRIVER_DISPATCH dispatch = DeviceObject->DriverObject->MajorFunction[major];
     if (dispatch == nullptr) AbortHung("IoCallDriver to a driver without that dispatch routine");
-    return dispatch(DeviceObject, Irp);
+    const NTSTATUS status = dispatch(DeviceObject, Irp);
+    CheckPendingReturned(Irp, stack, location, major, status);
+    return status;
 }
 
 VOID NTAPI IoCompleteRequest(PIRP Irp, CCHAR PriorityBoost) {
@@ -201,14 +232,22 @@ VOID NTAPI IoCompleteRequest(PIRP Irp, CCHAR PriorityBoost) {
 
     while (Irp->CurrentLocation <= Irp->StackCount) {
         PIO_STACK_LOCATION stack = Irp->Tail.Overlay.CurrentStackLocation;
-        Irp->PendingReturned = (stack->Control & SL_PENDING_RETURNED) != 0;
         const PIO_COMPLETION_ROUTINE routine = stack->CompletionRoutine;
         const PVOID context = stack->Context;
-        const UCHAR control = stack->Control;
-        stack->CompletionRoutine = nullptr;
-        stack->Control = 0;
-        Irp->CurrentLocation++;
-        Irp->Tail.Overlay.CurrentStackLocation++;
+        UCHAR control;
+        {
+            // The dispatch routine of this location may still be running on another thread
+            // and check its mark (CheckPendingReturned): the mark is kept for it.
+            std::lock_guard<std::mutex> lock(g_irp_mutex);
+            control = stack->Control;
+            if (control & SL_PENDING_RETURNED)
+                g_irps[Irp].marked_pending |= uint64_t{1} << Irp->CurrentLocation;
+            stack->CompletionRoutine = nullptr;
+            stack->Control = 0;
+            Irp->CurrentLocation++;
+            Irp->Tail.Overlay.CurrentStackLocation++;
+        }
+        Irp->PendingReturned = (control & SL_PENDING_RETURNED) != 0;
 
         const bool at_top = Irp->CurrentLocation > Irp->StackCount;
         PDEVICE_OBJECT upper =
