@@ -3,7 +3,7 @@
 
 NTSTATUS OvResetPipe(POV_DEVICE_EXTENSION Extension, PUSBD_PIPE_INFORMATION Pipe) {
     const USHORT urbSize = sizeof(struct _URB_PIPE_REQUEST);
-    PURB urb = (PURB)ExAllocatePoolWithTag(NonPagedPool, urbSize, OV_POOL_TAG);
+    PURB urb = (PURB)ExAllocatePoolWithTag(NonPagedPoolNx, urbSize, OV_POOL_TAG);
     if (urb == NULL) return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(urb, urbSize);
     urb->UrbHeader.Length = urbSize;

@@ -13,7 +13,7 @@ static DRIVER_ADD_DEVICE OvAddDevice;
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) {
     // Two spare bytes keep the copy terminated.
     const USHORT size = (USHORT)(RegistryPath->Length + sizeof(WCHAR));
-    OvRegistryPath.Buffer = (PWSTR)ExAllocatePoolWithTag(NonPagedPool, size, OV_POOL_TAG);
+    OvRegistryPath.Buffer = (PWSTR)ExAllocatePoolWithTag(NonPagedPoolNx, size, OV_POOL_TAG);
     if (OvRegistryPath.Buffer == NULL) return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(OvRegistryPath.Buffer, size);
     RtlCopyMemory(OvRegistryPath.Buffer, RegistryPath->Buffer, RegistryPath->Length);

@@ -67,6 +67,9 @@ typedef struct _OV_DEVICE_EXTENSION {
     PUSB_CONFIGURATION_DESCRIPTOR ConfigurationDescriptor;  // whole, wTotalLength bytes
     PUSBD_INTERFACE_INFORMATION Interface;  // the first interface's pipes as selected
     PUCHAR PipeOpenFlags;                   // one byte per pipe of Interface
+    // Counts the interfaces kept: a pipe handle records the one it was opened on, since a new
+    // interface's information may lie where an old one's did.
+    ULONG_PTR InterfaceGeneration;
 
     OV_DEVICE_STATE DeviceState;
     OV_DEVICE_STATE PreviousDeviceState;

@@ -39,6 +39,7 @@ PUSBD_PIPE_INFORMATION OvPipeFromName(POV_DEVICE_EXTENSION Extension, PCUNICODE_
 PUSBD_PIPE_INFORMATION OvPipeOfFile(POV_DEVICE_EXTENSION Extension, PFILE_OBJECT FileObject) {
     if (FileObject == NULL || FileObject->FsContext == NULL || Extension->Interface == NULL)
         return NULL;
+    if ((ULONG_PTR)FileObject->FsContext2 != Extension->InterfaceGeneration) return NULL;
     PUSBD_PIPE_INFORMATION pipe = (PUSBD_PIPE_INFORMATION)FileObject->FsContext;
     PUSBD_PIPE_INFORMATION first = &Extension->Interface->Pipes[0];
     if (pipe < first || pipe >= first + Extension->Interface->NumberOfPipes) return NULL;
@@ -58,6 +59,7 @@ NTSTATUS NTAPI OvDispatchCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         PUSBD_PIPE_INFORMATION pipe = OvPipeFromName(extension, &fileObject->FileName, &index);
         if (pipe == NULL) return OvCompleteRequest(Irp, STATUS_INVALID_PARAMETER, 0);
         fileObject->FsContext = pipe;
+        fileObject->FsContext2 = (PVOID)extension->InterfaceGeneration;
         extension->PipeOpenFlags[index] = 1;
     }
     InterlockedIncrement(&extension->OpenHandleCount);

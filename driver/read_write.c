@@ -45,9 +45,9 @@ static NTSTATUS OvStartTransfer(POV_DEVICE_EXTENSION Extension, PIRP Irp,
     if (length == 0) return OvCompleteRequest(Irp, STATUS_SUCCESS, 0);
 
     POV_TRANSFER_CONTEXT transfer = (POV_TRANSFER_CONTEXT)ExAllocatePoolWithTag(
-        NonPagedPool, sizeof(OV_TRANSFER_CONTEXT), OV_POOL_TAG);
+        NonPagedPoolNx, sizeof(OV_TRANSFER_CONTEXT), OV_POOL_TAG);
     const USHORT urbSize = sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER);
-    PURB urb = (PURB)ExAllocatePoolWithTag(NonPagedPool, urbSize, OV_POOL_TAG);
+    PURB urb = (PURB)ExAllocatePoolWithTag(NonPagedPoolNx, urbSize, OV_POOL_TAG);
     PVOID virtualAddress = MmGetMdlVirtualAddress(Irp->MdlAddress);
     PMDL mdl = IoAllocateMdl(virtualAddress, length, FALSE, FALSE, NULL);
     if (transfer == NULL || urb == NULL || mdl == NULL) {

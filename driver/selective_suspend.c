@@ -120,7 +120,7 @@ NTSTATUS OvSubmitIdleRequest(POV_DEVICE_EXTENSION Extension) {
     KeReleaseSpinLock(&Extension->IdleStateLock, irql);
 
     PUSB_IDLE_CALLBACK_INFO info = (PUSB_IDLE_CALLBACK_INFO)ExAllocatePoolWithTag(
-        NonPagedPool, sizeof(USB_IDLE_CALLBACK_INFO), OV_POOL_TAG);
+        NonPagedPoolNx, sizeof(USB_IDLE_CALLBACK_INFO), OV_POOL_TAG);
     PIRP irp = IoAllocateIrp(Extension->LowerDeviceObject->StackSize, FALSE);
     if (info == NULL || irp == NULL) {
         if (info != NULL) ExFreePoolWithTag(info, OV_POOL_TAG);

@@ -6,7 +6,7 @@
 static NTSTATUS OvReadDescriptor(POV_DEVICE_EXTENSION Extension, UCHAR Type, PVOID Buffer,
                                  ULONG Length) {
     const USHORT urbSize = sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST);
-    PURB urb = (PURB)ExAllocatePoolWithTag(NonPagedPool, urbSize, OV_POOL_TAG);
+    PURB urb = (PURB)ExAllocatePoolWithTag(NonPagedPoolNx, urbSize, OV_POOL_TAG);
     if (urb == NULL) return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(urb, urbSize);
     UsbBuildGetDescriptorRequest(urb, urbSize, Type, 0, 0, Buffer, NULL, Length, NULL);
@@ -24,7 +24,7 @@ static NTSTATUS OvReadConfigurationDescriptor(POV_DEVICE_EXTENSION Extension) {
     if (head.wTotalLength < sizeof(head)) return STATUS_UNSUCCESSFUL;
 
     PUSB_CONFIGURATION_DESCRIPTOR whole = (PUSB_CONFIGURATION_DESCRIPTOR)ExAllocatePoolWithTag(
-        NonPagedPool, head.wTotalLength, OV_POOL_TAG);
+        NonPagedPoolNx, head.wTotalLength, OV_POOL_TAG);
     if (whole == NULL) return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(whole, head.wTotalLength);
     status =
@@ -42,12 +42,13 @@ static NTSTATUS OvReadConfigurationDescriptor(POV_DEVICE_EXTENSION Extension) {
 static NTSTATUS OvKeepFirstInterface(POV_DEVICE_EXTENSION Extension,
                                      PUSBD_INTERFACE_INFORMATION Interface) {
     Extension->Interface = (PUSBD_INTERFACE_INFORMATION)ExAllocatePoolWithTag(
-        NonPagedPool, Interface->Length, OV_POOL_TAG);
+        NonPagedPoolNx, Interface->Length, OV_POOL_TAG);
     if (Extension->Interface == NULL) return STATUS_INSUFFICIENT_RESOURCES;
     RtlCopyMemory(Extension->Interface, Interface, Interface->Length);
+    Extension->InterfaceGeneration++;
     if (Interface->NumberOfPipes == 0) return STATUS_SUCCESS;
     Extension->PipeOpenFlags =
-        (PUCHAR)ExAllocatePoolWithTag(NonPagedPool, Interface->NumberOfPipes, OV_POOL_TAG);
+        (PUCHAR)ExAllocatePoolWithTag(NonPagedPoolNx, Interface->NumberOfPipes, OV_POOL_TAG);
     if (Extension->PipeOpenFlags == NULL) return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(Extension->PipeOpenFlags, Interface->NumberOfPipes);
     return STATUS_SUCCESS;
@@ -61,7 +62,7 @@ static NTSTATUS OvSelectInterfaces(POV_DEVICE_EXTENSION Extension) {
     // The list ends with an empty entry.
     const SIZE_T listSize = sizeof(USBD_INTERFACE_LIST_ENTRY) * (interfaceCount + 1);
     PUSBD_INTERFACE_LIST_ENTRY list =
-        (PUSBD_INTERFACE_LIST_ENTRY)ExAllocatePoolWithTag(NonPagedPool, listSize, OV_POOL_TAG);
+        (PUSBD_INTERFACE_LIST_ENTRY)ExAllocatePoolWithTag(NonPagedPoolNx, listSize, OV_POOL_TAG);
     if (list == NULL) return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(list, listSize);
 
@@ -125,7 +126,7 @@ VOID OvFreeConfiguration(POV_DEVICE_EXTENSION Extension) {
 
 NTSTATUS OvDeconfigureDevice(POV_DEVICE_EXTENSION Extension) {
     const USHORT urbSize = sizeof(struct _URB_SELECT_CONFIGURATION);
-    PURB urb = (PURB)ExAllocatePoolWithTag(NonPagedPool, urbSize, OV_POOL_TAG);
+    PURB urb = (PURB)ExAllocatePoolWithTag(NonPagedPoolNx, urbSize, OV_POOL_TAG);
     if (urb == NULL) return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(urb, urbSize);
     UsbBuildSelectConfigurationRequest(urb, urbSize, NULL);
@@ -139,7 +140,7 @@ VOID OvAbortOpenPipes(POV_DEVICE_EXTENSION Extension) {
     for (ULONG i = 0; i < Extension->Interface->NumberOfPipes; i++) {
         if (!Extension->PipeOpenFlags[i]) continue;
         const USHORT urbSize = sizeof(struct _URB_PIPE_REQUEST);
-        PURB urb = (PURB)ExAllocatePoolWithTag(NonPagedPool, urbSize, OV_POOL_TAG);
+        PURB urb = (PURB)ExAllocatePoolWithTag(NonPagedPoolNx, urbSize, OV_POOL_TAG);
         if (urb == NULL) return;
         RtlZeroMemory(urb, urbSize);
         urb->UrbHeader.Length = urbSize;

@@ -105,6 +105,7 @@ NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtension
                               PUNICODE_STRING DeviceName, ULONG DeviceType,
                               ULONG DeviceCharacteristics, BOOLEAN Exclusive,
                               PDEVICE_OBJECT* DeviceObject) {
+    RequirePassiveLevel("IoCreateDevice");
     (void)DeviceName;
     (void)Exclusive;
     if (NextAllocationFails()) return STATUS_INSUFFICIENT_RESOURCES;
@@ -124,6 +125,7 @@ NTSTATUS NTAPI IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtension
 }
 
 VOID NTAPI IoDeleteDevice(PDEVICE_OBJECT DeviceObject) {
+    RequirePassiveLevel("IoDeleteDevice");
     {
         std::lock_guard<std::mutex> lock(g_device_mutex);
         if (g_devices.erase(DeviceObject) == 0) {
@@ -160,6 +162,7 @@ NTSTATUS NTAPI IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject,
                                          const GUID* InterfaceClassGuid,
                                          PUNICODE_STRING ReferenceString,
                                          PUNICODE_STRING SymbolicLinkName) {
+    RequirePassiveLevel("IoRegisterDeviceInterface");
     (void)ReferenceString;
     if (NextAllocationFails()) return STATUS_INSUFFICIENT_RESOURCES;
     std::lock_guard<std::mutex> lock(g_device_mutex);
@@ -177,6 +180,7 @@ NTSTATUS NTAPI IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject,
 }
 
 NTSTATUS NTAPI IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Enable) {
+    RequirePassiveLevel("IoSetDeviceInterfaceState");
     const std::u16string link = ToU16(*SymbolicLinkName);
     std::lock_guard<std::mutex> lock(g_device_mutex);
     for (DeviceInterface& known : g_interfaces) {
@@ -197,6 +201,7 @@ BOOLEAN NTAPI IoIsWdmVersionAvailable(UCHAR MajorVersion, UCHAR MinorVersion) {
 NTSTATUS NTAPI RtlQueryRegistryValues(ULONG RelativeTo, PCWSTR Path,
                                       PRTL_QUERY_REGISTRY_TABLE QueryTable, PVOID Context,
                                       PVOID Environment) {
+    RequirePassiveLevel("RtlQueryRegistryValues");
     (void)Context;
     (void)Environment;
     if (RelativeTo != RTL_REGISTRY_ABSOLUTE)
@@ -223,6 +228,7 @@ NTSTATUS NTAPI RtlQueryRegistryValues(ULONG RelativeTo, PCWSTR Path,
 }
 
 NTSTATUS NTAPI IoWMIRegistrationControl(PDEVICE_OBJECT DeviceObject, ULONG Action) {
+    RequirePassiveLevel("IoWMIRegistrationControl");
     std::lock_guard<std::mutex> lock(g_device_mutex);
     if (Action == WMIREG_ACTION_REGISTER) {
         if (!g_wmi_registered.insert(DeviceObject).second)

@@ -26,6 +26,8 @@ struct IrpRecord {
     CHAR sent_from = 0;  // the sender's stack location at the first IoCallDriver
     // Stack locations (bit n: location n) that were marked pending when completion left them.
     uint64_t marked_pending = 0;
+    // Stack locations at which PoStartNextPowerIrp was called.
+    uint64_t started_next_power = 0;
 };
 
 std::mutex g_irp_mutex;
@@ -170,6 +172,16 @@ void ResetIrps() {
     g_cancel_hooks.clear();
 }
 
+void RecordStartNextPowerIrp(PIRP irp) {
+    std::lock_guard<std::mutex> lock(g_irp_mutex);
+    auto found = g_irps.find(irp);
+    if (found == g_irps.end()) {
+        RecordFault("PoStartNextPowerIrp of an unknown IRP");
+        return;
+    }
+    found->second.started_next_power |= uint64_t{1} << irp->CurrentLocation;
+}
+
 }  // namespace kernel_model
 
 using namespace kernel_model;
@@ -228,6 +240,7 @@ VOID NTAPI IoCompleteRequest(PIRP Irp, CCHAR PriorityBoost) {
         return;
     }
     if (Irp->IoStatus.Status == STATUS_PENDING) RecordFault("IRP completed with STATUS_PENDING");
+    if (KeGetCurrentIrql() > DISPATCH_LEVEL) RecordFault("IoCompleteRequest above DISPATCH_LEVEL");
     if (Irp->CancelRoutine != nullptr) RecordFault("IRP completed with a cancel routine set");
 
     while (Irp->CurrentLocation <= Irp->StackCount) {
@@ -240,8 +253,15 @@ VOID NTAPI IoCompleteRequest(PIRP Irp, CCHAR PriorityBoost) {
             // and check its mark (CheckPendingReturned): the mark is kept for it.
             std::lock_guard<std::mutex> lock(g_irp_mutex);
             control = stack->Control;
+            IrpRecord& kept = g_irps[Irp];
             if (control & SL_PENDING_RETURNED)
-                g_irps[Irp].marked_pending |= uint64_t{1} << Irp->CurrentLocation;
+                kept.marked_pending |= uint64_t{1} << Irp->CurrentLocation;
+            // Each driver a power IRP passed through must let the next one start (Windows
+            // before Vista holds the next power IRP until then).
+            if (stack->MajorFunction == IRP_MJ_POWER && stack->DeviceObject != nullptr &&
+                !(kept.started_next_power >> Irp->CurrentLocation & 1))
+                RecordFault("power IRP (minor " + std::to_string(stack->MinorFunction) +
+                            ") left a driver without PoStartNextPowerIrp");
             stack->CompletionRoutine = nullptr;
             stack->Control = 0;
             Irp->CurrentLocation++;

@@ -32,6 +32,10 @@ void RecordReportedPower(const DEVICE_OBJECT* device, DEVICE_POWER_STATE state);
 bool DropTimersWithin(const void* begin, const void* end);
 // The thread's interrupt level, raised by spin locks and DPCs.
 void SetIrql(KIRQL irql);
+// Records a fault when the calling thread runs above PASSIVE_LEVEL: `routine` may page.
+void RequirePassiveLevel(const char* routine);
+// PoStartNextPowerIrp was called for the power IRP at its current stack location.
+void RecordStartNextPowerIrp(PIRP irp);
 
 std::u16string ToU16(PCWSTR text);
 std::u16string ToU16(const UNICODE_STRING& text);

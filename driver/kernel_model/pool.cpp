@@ -141,7 +141,11 @@ using namespace kernel_model;
 extern "C" {
 
 PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag) {
-    (void)PoolType;
+    // Memory integrity refuses executable pool; paged pool may fault, which dispatch level
+    // cannot take.
+    if (PoolType == NonPagedPool) RecordFault("executable NonPagedPool allocated");
+    if (PoolType == PagedPool && KeGetCurrentIrql() >= DISPATCH_LEVEL)
+        RecordFault("paged pool allocated at dispatch level");
     if (NextAllocationFails()) return nullptr;
     return AllocateBlock(NumberOfBytes, Tag);
 }

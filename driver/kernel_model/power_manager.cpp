@@ -38,7 +38,7 @@ NTSTATUS NTAPI PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 }
 
 VOID NTAPI PoStartNextPowerIrp(PIRP Irp) {
-    (void)Irp;
+    RecordStartNextPowerIrp(Irp);
 }
 
 POWER_STATE NTAPI PoSetPowerState(PDEVICE_OBJECT DeviceObject, POWER_STATE_TYPE Type,

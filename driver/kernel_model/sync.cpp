@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 
 #include "driver/kernel_model/kernel_model.h"
 #include "driver/kernel_model/model_state.h"
@@ -22,6 +23,10 @@ constexpr auto kHangTime = std::chrono::seconds(20);
 
 void SetIrql(KIRQL irql) {
     t_irql = irql;
+}
+
+void RequirePassiveLevel(const char* routine) {
+    if (t_irql != PASSIVE_LEVEL) RecordFault(std::string(routine) + " above PASSIVE_LEVEL");
 }
 
 }  // namespace kernel_model
@@ -47,6 +52,10 @@ VOID NTAPI KeAcquireSpinLock(PKSPIN_LOCK SpinLock, PKIRQL OldIrql) {
 VOID NTAPI KeReleaseSpinLock(PKSPIN_LOCK SpinLock, KIRQL NewIrql) {
     if (__atomic_exchange_n(SpinLock, 0, __ATOMIC_RELEASE) == 0)
         RecordFault("KeReleaseSpinLock of a lock that is not held");
+    // Held spin locks run at DISPATCH_LEVEL, and the level given back is the one the matching
+    // acquire saved: never above dispatch.
+    if (t_irql != DISPATCH_LEVEL) RecordFault("KeReleaseSpinLock below DISPATCH_LEVEL");
+    if (NewIrql > DISPATCH_LEVEL) RecordFault("KeReleaseSpinLock to a level above dispatch");
     t_irql = NewIrql;
 }
 

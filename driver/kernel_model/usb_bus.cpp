@@ -1,10 +1,12 @@
 #include "driver/kernel_model/usb_bus.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
 #include "driver/kernel_model/kernel_model.h"
+#include "driver/kernel_model/model_state.h"
 
 namespace kernel_model {
 namespace {
@@ -102,8 +104,70 @@ SimulatedUsbBus::SimulatedUsbBus(UsbFunction* function, std::vector<uint8_t> con
     capabilities_.DeviceWake = PowerDeviceD2;
 }
 
+uint32_t CompletionSeed() {
+    if (const char* text = std::getenv("OVPVRUSB_SEED"))
+        return static_cast<uint32_t>(std::strtoul(text, nullptr, 10));
+    return std::random_device{}();
+}
+
 SimulatedUsbBus::~SimulatedUsbBus() {
+    StopCompletions();
     std::free(pdo_);
+}
+
+void SimulatedUsbBus::CompleteTransfersLater(uint32_t seed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    random_.seed(seed);
+    if (complete_later_) return;
+    complete_later_ = true;
+    completion_thread_ = std::thread([this] { RunCompletions(); });
+}
+
+void SimulatedUsbBus::ForgetLater(PIRP irp) {
+    for (auto& [endpoint, queue] : later_)
+        queue.erase(std::remove(queue.begin(), queue.end(), irp), queue.end());
+}
+
+void SimulatedUsbBus::StopCompletions() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    later_changed_.notify_all();
+    if (completion_thread_.joinable()) completion_thread_.join();
+}
+
+void SimulatedUsbBus::RunCompletions() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        later_changed_.wait(lock, [this] {
+            if (stopping_) return true;
+            for (const auto& [endpoint, queue] : later_)
+                if (!queue.empty()) return true;
+            return false;
+        });
+        if (stopping_) return;
+        std::vector<uint8_t> ready;
+        for (const auto& [endpoint, queue] : later_)
+            if (!queue.empty()) ready.push_back(endpoint);
+        std::deque<PIRP>& queue = later_[ready[random_() % ready.size()]];
+        const auto pause = std::chrono::microseconds(random_() % 1500);
+        lock.unlock();
+        std::this_thread::sleep_for(pause);
+        lock.lock();
+        if (queue.empty()) continue;  // cancelled meanwhile
+        PIRP irp = queue.front();
+        queue.pop_front();
+        lock.unlock();
+        if (IoSetCancelRoutine(irp, nullptr) != nullptr) {
+            PURB urb =
+                static_cast<PURB>(IoGetCurrentIrpStackLocation(irp)->Parameters.Others.Argument1);
+            SetIrql(DISPATCH_LEVEL);
+            CarryTransfer(irp, urb);
+            SetIrql(PASSIVE_LEVEL);
+        }
+        lock.lock();
+    }
 }
 
 void SimulatedUsbBus::SetCapabilities(const DEVICE_CAPABILITIES& capabilities) {
@@ -283,6 +347,7 @@ NTSTATUS SimulatedUsbBus::Pend(PIRP irp) {
             std::lock_guard<std::mutex> lock(mutex_);
             held_.erase(std::remove(held_.begin(), held_.end(), irp), held_.end());
             hanging_.erase(std::remove(hanging_.begin(), hanging_.end(), irp), hanging_.end());
+            ForgetLater(irp);
             if (idle_irp_ == irp) idle_irp_ = nullptr;
             if (wait_wake_irp_ == irp) wait_wake_irp_ = nullptr;
         }
@@ -296,6 +361,7 @@ bool SimulatedUsbBus::TakePending(PIRP irp) {
     std::lock_guard<std::mutex> lock(mutex_);
     held_.erase(std::remove(held_.begin(), held_.end(), irp), held_.end());
     hanging_.erase(std::remove(hanging_.begin(), hanging_.end(), irp), hanging_.end());
+    ForgetLater(irp);
     if (idle_irp_ == irp) idle_irp_ = nullptr;
     if (wait_wake_irp_ == irp) wait_wake_irp_ = nullptr;
     return true;
@@ -306,6 +372,7 @@ void SimulatedUsbBus::Cancel(PIRP irp) {
         std::lock_guard<std::mutex> lock(mutex_);
         held_.erase(std::remove(held_.begin(), held_.end(), irp), held_.end());
         hanging_.erase(std::remove(hanging_.begin(), hanging_.end(), irp), hanging_.end());
+        ForgetLater(irp);
         if (idle_irp_ == irp) idle_irp_ = nullptr;
         if (wait_wake_irp_ == irp) wait_wake_irp_ = nullptr;
     }
@@ -415,7 +482,9 @@ NTSTATUS SimulatedUsbBus::HandleUrb(PIRP irp, PURB urb) {
                     break;
                 }
                 aborts_[pipe->endpoint]++;
-                for (std::vector<PIRP>* list : {&held_, &hanging_}) {
+                std::vector<PIRP> queued(later_[pipe->endpoint].begin(),
+                                         later_[pipe->endpoint].end());
+                for (std::vector<PIRP>* list : {&held_, &hanging_, &queued}) {
                     for (PIRP pending : *list) {
                         PURB pending_urb = static_cast<PURB>(
                             IoGetCurrentIrpStackLocation(pending)->Parameters.Others.Argument1);
@@ -426,6 +495,7 @@ NTSTATUS SimulatedUsbBus::HandleUrb(PIRP irp, PURB urb) {
                     for (PIRP pending : aborted)
                         list->erase(std::remove(list->begin(), list->end(), pending), list->end());
                 }
+                for (PIRP pending : aborted) ForgetLater(pending);
             }
             for (PIRP pending : aborted) {
                 static_cast<PURB>(
@@ -560,6 +630,19 @@ NTSTATUS SimulatedUsbBus::Transfer(PIRP irp, PURB urb) {
         return Complete(irp, at_once);
     }
     if (hold) return Pend(irp);
+    bool later;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        later = complete_later_;
+    }
+    if (later) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            later_[FindPipe(transfer.PipeHandle)->endpoint].push_back(irp);
+        }
+        later_changed_.notify_all();
+        return Pend(irp);
+    }
     // The host controller completes transfers later: the request is pending to the caller
     // even when the transfer is over before IoCallDriver returns.
     IoMarkIrpPending(irp);
@@ -671,6 +754,7 @@ NTSTATUS SimulatedUsbBus::DispatchPower(PIRP irp) {
                 }
                 wait_wake_irp_ = irp;
             }
+            PoStartNextPowerIrp(irp);
             return Pend(irp);
         }
         default:

@@ -8,9 +8,13 @@
 #include <usb.h>
 #include <usbioctl.h>
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "driver/kernel_model/usb_function.h"
@@ -22,6 +26,10 @@ namespace kernel_model {
 // interrupt endpoint, optionally the remote-wakeup attribute.
 std::vector<uint8_t> ReceiverDeviceDescriptor();
 std::vector<uint8_t> ReceiverConfigurationDescriptor(bool second_interface, bool remote_wakeup);
+
+// The seed of randomised completion timing: OVPVRUSB_SEED when set, else a fresh one. Tests
+// print it when they fail, so that the run can be repeated.
+uint32_t CompletionSeed();
 
 struct ConfiguredPipe {
     USBD_PIPE_HANDLE handle;
@@ -54,6 +62,10 @@ class SimulatedUsbBus {
     // The next bulk transfer fails at once: the request is completed with `status` inside
     // IoCallDriver.
     void FailNextTransferAtOnce(NTSTATUS status);
+    // Bulk transfers complete later, as a host controller completes them: from a thread of the
+    // bus's own, at DISPATCH_LEVEL, after a random pause, transfers of different endpoints in
+    // random order (of one endpoint in order), all drawn from `seed`.
+    void CompleteTransfersLater(uint32_t seed);
     // Bulk transfers stay pending until released (or aborted, or cancelled).
     void HoldTransfers(bool hold);
     size_t HeldTransfers();
@@ -108,8 +120,19 @@ class SimulatedUsbBus {
     // Takes a pending request off its list and clears its cancel routine; false when a
     // canceller has it already.
     bool TakePending(PIRP irp);
+    void RunCompletions();
+    // Takes a request off the completion thread's queues; under mutex_.
+    void ForgetLater(PIRP irp);
+    void StopCompletions();
 
     std::mutex mutex_;
+    // Transfers waiting for the completion thread, by endpoint.
+    std::map<uint8_t, std::deque<PIRP>> later_;
+    std::condition_variable later_changed_;
+    std::thread completion_thread_;
+    std::mt19937 random_;
+    bool complete_later_ = false;
+    bool stopping_ = false;
     UsbFunction* function_;
     std::vector<uint8_t> device_descriptor_;
     std::vector<uint8_t> configuration_descriptor_;

@@ -47,7 +47,7 @@ PURB NTAPI USBD_CreateConfigurationRequestEx(PUSB_CONFIGURATION_DESCRIPTOR Confi
     size_t size = offsetof(struct _URB_SELECT_CONFIGURATION, Interface);
     for (PUSBD_INTERFACE_LIST_ENTRY entry = InterfaceList; entry->InterfaceDescriptor; entry++)
         size += InterfaceInformationSize(entry->InterfaceDescriptor->bNumEndpoints);
-    PURB urb = static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPool, size, kUsbdTag));
+    PURB urb = static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPoolNx, size, kUsbdTag));
     if (urb == nullptr) return nullptr;
     std::memset(urb, 0, size);
     urb->UrbHeader.Length = static_cast<USHORT>(size);

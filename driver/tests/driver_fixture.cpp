@@ -2,11 +2,15 @@
 
 #include <gmock/gmock.h>
 
+#include <cstdio>
+
 using ::testing::IsEmpty;
 
 void DriverTest::SetUp() {
     kernel_model::Reset();
     bus_ = std::make_unique<kernel_model::SimulatedUsbBus>(&function_, ConfigurationDescriptor());
+    seed_ = kernel_model::CompletionSeed();
+    bus_->CompleteTransfersLater(seed_);
     host_ = std::make_unique<kernel_model::DriverHost>(*bus_);
 }
 
@@ -16,6 +20,7 @@ void DriverTest::TearDown() {
     kernel_model::WaitForWorkItems();
     EXPECT_THAT(kernel_model::Leaks(), IsEmpty());
     EXPECT_THAT(kernel_model::Faults(), IsEmpty());
+    if (HasFailure()) std::printf("completion timing: OVPVRUSB_SEED=%u\n", seed_);
     host_.reset();
     bus_.reset();
     kernel_model::Reset();

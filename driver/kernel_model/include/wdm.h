@@ -112,7 +112,7 @@ typedef const UNICODE_STRING* PCUNICODE_STRING;
 KIRQL NTAPI KeGetCurrentIrql(void);
 
 // ---- Memory ----
-typedef enum _POOL_TYPE { NonPagedPool, PagedPool } POOL_TYPE;
+typedef enum _POOL_TYPE { NonPagedPool = 0, PagedPool = 1, NonPagedPoolNx = 512 } POOL_TYPE;
 PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag);
 VOID NTAPI ExFreePool(PVOID P);
 VOID NTAPI ExFreePoolWithTag(PVOID P, ULONG Tag);
