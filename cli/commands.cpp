@@ -16,8 +16,10 @@
 #include "transfer/gathering.h"
 #include "transfer/name_helpers.h"
 #include "transfer/overwrite_check.h"
+#include "transfer/receiver_connection.h"
 #include "transfer/receiver_errors.h"
 #include "transfer/receiver_names.h"
+#include "transfer/receiver_operations.h"
 #include "transfer/win_function_mgr.h"
 
 namespace {
@@ -81,6 +83,13 @@ void PrintSummary(const CFunctionMgr& manager) {
     std::printf("%s:\n%s\n", LoadResString(126).c_str(), text.c_str());
 }
 
+// Says what the gathering could not take; true when there was nothing.
+bool ReportProblems(const GatherProblems& problems) {
+    for (const GatherProblem& problem : problems)
+        Fail("not copied: " + problem.path + ": " + problem.reason);
+    return problems.empty();
+}
+
 // The transfer of one selection with its source base, as the main window runs it.
 bool Transfer(CFunctionMgr& manager, CDirList selection, const std::string& base,
               const std::string& target, const CopyOptions& options) {
@@ -88,8 +97,12 @@ bool Transfer(CFunctionMgr& manager, CDirList selection, const std::string& base
     CheckOverwriteFiles(manager, &selection, base, target, AskOnTerminal, &policy);
     if (selection.IsEmpty()) return true;
     manager.progress = TerminalProgress;
+    manager.wait_limit_ms = options.wait_seconds * 1000;
+    const size_t renamed_before = manager.renamed.size();
     const bool ok = manager.CopyFiles(&selection, base, target);
     EndProgressLine();
+    for (size_t i = renamed_before; i < manager.renamed.size(); ++i)
+        std::printf("%s\n", manager.renamed[i].c_str());
     return ok;
 }
 
@@ -150,7 +163,10 @@ int GetFiles(const std::vector<std::string>& sources, const std::string& pc_fold
         }
         CDirList one;
         one.Add(record);
-        ok = Transfer(box, GatherSelection(one, true), parent, target, options) && ok;
+        GatherProblems problems;
+        const CDirList gathered = GatherSelection(one, true, &problems);
+        ok = ReportProblems(problems) && ok;
+        ok = Transfer(box, gathered, parent, target, options) && ok;
         if (!ok && (box.stopped || !box.failure.empty())) break;
     }
     return TransferResult(box, ok);
@@ -169,21 +185,28 @@ int PutFiles(const std::vector<std::string>& sources, const std::string& receive
                                    : slash == 0               ? "/"
                                                               : path.substr(0, slash);
         CDirEntry record;
-        if (!MakePcRecord(parent, path.substr(slash + 1), &record)) {
+        std::string skipped;
+        if (!MakePcRecord(parent, path.substr(slash + 1), &record, &skipped)) {
             ok = false;
-            Fail(source + " cannot be read on this PC");
+            Fail(source + ": " + skipped);
             continue;
         }
         CDirList one;
         one.Add(record);
-        ok = Transfer(win, GatherSelection(one, false), parent, target, options) && ok;
+        GatherProblems problems;
+        const CDirList gathered = GatherSelection(one, false, &problems);
+        ok = ReportProblems(problems) && ok;
+        ok = Transfer(win, gathered, parent, target, options) && ok;
         if (!ok && (win.stopped || !win.failure.empty())) break;
     }
     return TransferResult(win, ok);
 }
 
-int MoveEntries(const std::vector<std::string>& sources, const std::string& receiver_folder) {
+int MoveEntries(const std::vector<std::string>& sources, const std::string& receiver_folder,
+                const CopyOptions& options) {
     CFunctionMgr& box = Manager(1);
+    box.ResetLists();
+    const std::string target = NormalizeFolderPath(receiver_folder);
     CDirList files;
     for (const std::string& source : sources) {
         CDirEntry record;
@@ -193,22 +216,25 @@ int MoveEntries(const std::vector<std::string>& sources, const std::string& rece
         if (!record.isFile) return Fail(source + " is a folder; only files are moved");
         files.Add(record);
     }
-    box.MoveFiles(&files, NormalizeFolderPath(receiver_folder));
+    OverwritePolicy policy = options.policy;
+    CheckMoveTargets(box, &files, target, AskOnTerminal, &policy);
+    int status = box.skipped_by_user.IsEmpty() ? 0 : 1;
+    for (const CDirEntry& kept : box.skipped_by_user)
+        Fail("not moved: " + kept.fullPath + ": " + box.MoveTargetPath(kept, target) +
+             " exists and is kept");
     for (const CDirEntry& file : files) {
-        CDirEntry moved;
-        std::string parent;
-        if (!FindReceiverEntry(receiver_folder + "\\" + file.name, &moved, &parent))
-            return Fail("moving " + file.fullPath + " to " + receiver_folder + " failed");
+        if (box.MoveEntry(file, target)) continue;
+        status = Fail(box.failure);
     }
-    return 0;
+    return status;
 }
 
 int RenameEntry(const std::string& path, const std::string& new_name) {
     CDirEntry record;
     std::string parent;
     if (!FindReceiverEntry(path, &record, &parent)) return Fail(path + " is not on the receiver");
-    if (!Manager(1).RenameFile(record, new_name))
-        return Fail("cannot rename " + path + " to " + new_name + ": " + LoadResString(131));
+    CFunctionMgr& box = Manager(1);
+    if (!box.RenameFile(record, new_name)) return Fail(box.failure);
     return 0;
 }
 
@@ -223,37 +249,20 @@ int EpgRename(const std::vector<std::string>& paths) {
         selected.Add(record);
     }
     int renamed = 0;
-    for (const CDirEntry& record : GatherSelection(selected, true)) {
-        std::string title = record.epgTitle;
-        if (title.empty() && record.isFile) {
-            // Gathered records carry no title; the recording itself has it.
-            const std::string ext =
-                record.name.size() > 4 ? record.name.substr(record.name.size() - 4) : "";
-            if (ext == ".TP0") title = ReadReceiverEpgTitle(record.fullPath);
-        }
-        const size_t first = title.find_first_not_of(" \t\r\n");
-        title = first == std::string::npos
-                    ? ""
-                    : title.substr(first, title.find_last_not_of(" \t\r\n") - first + 1);
-        const bool printable = std::all_of(title.begin(), title.end(), [](char c) {
-            return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) <= 0x7E;
-        });
-        if (title.empty() || !printable || !record.isFile || record.name.size() < 4 ||
-            record.name.substr(record.name.size() - 4) != ".TP0")
+    GatherProblems problems;
+    const CDirList gathered = GatherSelection(selected, true, &problems);
+    for (const GatherProblem& problem : problems)
+        Fail("skipped " + problem.path + ": " + problem.reason);
+    for (const EpgRenaming& result : EpgRenameRecordings(box, gathered)) {
+        if (result.new_name.empty()) {
+            std::printf("%s: kept (%s)\n", result.path.c_str(), result.reason.c_str());
             continue;
-        bool done = box.RenameFile(record, title + ".TP0");
-        for (int n = 1; !done && n <= 99; ++n) {
-            char suffix[8];
-            std::snprintf(suffix, sizeof suffix, "-%02d", n);
-            done = box.RenameFile(record, title + suffix + ".TP0");
         }
-        if (done) {
-            ++renamed;
-            std::printf("%s -> %s\n", record.fullPath.c_str(), title.c_str());
-        }
+        ++renamed;
+        std::printf("%s -> %s\n", result.path.c_str(), result.new_name.c_str());
     }
     std::printf("%d recording(s) renamed\n", renamed);
-    return 0;
+    return problems.empty() ? 0 : 1;
 }
 
 int RemoveEntries(const std::vector<std::string>& paths) {
@@ -265,36 +274,41 @@ int RemoveEntries(const std::vector<std::string>& paths) {
             return Fail(path + " is not on the receiver");
         selected.Add(record);
     }
-    CDirList all = GatherSelection(selected, true);
-    return Manager(1).DeleteFiles(&all) ? 0 : 1;
+    GatherProblems problems;
+    CDirList all = GatherSelection(selected, true, &problems);
+    // Nothing is deleted from a selection that cannot be taken whole.
+    if (!problems.empty()) {
+        for (const GatherProblem& problem : problems)
+            Fail("cannot delete " + problem.path + ": " + problem.reason);
+        return Fail("nothing deleted");
+    }
+    CFunctionMgr& box = Manager(1);
+    return box.DeleteFiles(&all) ? 0 : Fail(box.failure);
 }
 
 int MakeFolder(const std::string& path) {
-    std::string parent, name;
+    std::string parent, name, error;
     SplitReceiverPath(path, &parent, &name);
-    const std::string folder = CollapseBackslashes(parent + "\\" + MakeAsciiName(name));
-    if (pcfm_mkdir(ToBox(folder).c_str()) != 0)
-        return Fail("cannot make " + folder + ": " + ReceiverErrorText(pcfm_errno));
+    const std::string folder = MakeReceiverFolder(parent, name, &error);
+    if (folder.empty()) return Fail(error);
     std::printf("%s\n", folder.c_str());
     return 0;
 }
 
 int RemoveFolder(const std::string& path) {
-    const std::string folder = NormalizeFolderPath(path);
-    if (pcfm_rmdir(ToBox(folder).c_str()) != 0)
-        return Fail("cannot remove " + folder + ": " + ReceiverErrorText(pcfm_errno));
+    std::string error;
+    if (!RemoveReceiverFolder(NormalizeFolderPath(path), &error)) return Fail(error);
     return 0;
 }
 
 int ShowFreeSpace() {
-    pcfm_file* root = pcfm_open("C:\\", "d");
-    if (root == nullptr) return Fail("cannot open C:\\ on the receiver");
-    const uint32_t free_kb = pcfm_free_space(root) / 2;
-    const uint32_t total_kb = pcfm_total_space(root);
-    pcfm_close(root);
+    ReceiverSpace space;
+    if (!QueryReceiverSpace(ActiveReceiver(), &space))
+        return Fail("cannot open C:\\ on the receiver");
     char text[128];
-    std::snprintf(text, sizeof text, LoadResString(111).c_str(), "DE_ZIV", free_kb / 1048576.0,
-                  total_kb / 1048576.0);
+    std::snprintf(text, sizeof text, LoadResString(111).c_str(), "DE_ZIV",
+                  static_cast<double>(space.free_bytes) / (1ull << 30),
+                  static_cast<double>(space.total_bytes) / (1ull << 30));
     std::printf("%s\n", text);
     return 0;
 }

@@ -2,6 +2,7 @@
 // 1 failed (after a message that names the path and the reason).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@
 
 struct CopyOptions {
     OverwritePolicy policy = OverwritePolicy::kAsk;
+    // How long a copy waits for a receiver that went away; 0 until it is back or Ctrl+C.
+    uint32_t wait_seconds = 0;
 };
 
 int ListFolder(const std::string& folder, const std::string& filter);
@@ -16,7 +19,8 @@ int GetFiles(const std::vector<std::string>& sources, const std::string& pc_fold
              const CopyOptions& options);
 int PutFiles(const std::vector<std::string>& sources, const std::string& receiver_folder,
              const CopyOptions& options);
-int MoveEntries(const std::vector<std::string>& sources, const std::string& receiver_folder);
+int MoveEntries(const std::vector<std::string>& sources, const std::string& receiver_folder,
+                const CopyOptions& options);
 int RenameEntry(const std::string& path, const std::string& new_name);
 int EpgRename(const std::vector<std::string>& paths);
 int RemoveEntries(const std::vector<std::string>& paths);

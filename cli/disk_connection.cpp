@@ -6,11 +6,6 @@
 #include "app/settings.h"
 #include "emulator/emulated_link_backend.h"
 #include "pvrdisk/link/libusb_link_backend.h"
-#include "pvrdisk/link/usb_link.h"
-#include "pvrdisk/pcfm.h"
-#include "pvrdisk/transport/bulk_only_transport.h"
-#include "pvrdisk/transport/image_block_device.h"
-#include "transfer/receiver_errors.h"
 
 bool ParseFaultPlan(const std::string& text, emulator::FaultPlan* plan, std::string* error) {
     std::stringstream items(text);
@@ -46,74 +41,48 @@ bool ParseFaultPlan(const std::string& text, emulator::FaultPlan* plan, std::str
 }
 
 DiskConnection::~DiskConnection() {
-    pcfm_release();
-    if (linked_) CloseUSBDrv();
-    if (direct_) CloseBlockImage();
+    receiver_.Close();
     emulator::AttachEmulatedReceiver(nullptr);
 }
 
-const pcfm_blkdrv& DiskConnection::BlockDriver() const {
-    return direct_ ? image_block_driver : usb_block_driver;
-}
-
-bool DiskConnection::Open(const DiskChoice& choice, std::string* error, bool mount) {
+bool DiskConnection::Open(const DiskChoice& choice, std::string* error, bool mount,
+                          bool read_only) {
+    ReceiverConfig config;
+    config.buffer_size = settings::BufferSize();
     if (!choice.image.empty()) {
-        if (!OpenBlockImage(choice.image, false)) {
-            *error = "cannot open " + choice.image + " for reading and writing";
+        config.image = choice.image;
+        config.read_only = read_only;
+    } else if (!choice.emulate_image.empty()) {
+        emulated_ = std::make_unique<emulator::EmulatedReceiver>();
+        if (!emulated_->Open(choice.emulate_image)) {
+            *error = "cannot open the image " + choice.emulate_image + " for the emulated receiver";
             return false;
         }
-        direct_ = true;
-        sectors_ = BlockImageSectorCount();
-        pcfm_set_block_driver(&image_block_driver);
+        emulator::FaultPlan plan;
+        if (!ParseFaultPlan(choice.emulate_fault, &plan, error)) return false;
+        emulated_->SetFaultPlan(plan);
+        emulator::AttachEmulatedReceiver(emulated_.get());
+        config.backend = &emulator::EmulatedLinkBackend();
+        config.backing_file = choice.emulate_image;
+        config.sectors = emulated_->SectorCount();
     } else {
-        if (!choice.emulate_image.empty()) {
-            emulated_ = std::make_unique<emulator::EmulatedReceiver>();
-            if (!emulated_->Open(choice.emulate_image)) {
-                *error = "cannot open the image " + choice.emulate_image;
-                return false;
-            }
-            emulator::FaultPlan plan;
-            if (!ParseFaultPlan(choice.emulate_fault, &plan, error)) return false;
-            emulated_->SetFaultPlan(plan);
-            emulator::AttachEmulatedReceiver(emulated_.get());
-            SetLinkBackend(emulator::EmulatedLinkBackend());
-            sectors_ = emulated_->SectorCount();
-        } else {
-            if (!choice.device.empty()) {
-                if (!ParseUsbId(choice.device)) {
-                    *error =
-                        "--device wants the USB ids as vvvv:pppp (hexadecimal), as lsusb shows "
-                        "them";
-                    return false;
-                }
-                setenv("TESSEL_USB_DEVICE", choice.device.c_str(), 1);
-            }
-            if (!ConfiguredUsbDevice()) {
+        std::optional<UsbId> id = ConfiguredUsbDevice();
+        if (!choice.device.empty()) {
+            id = ParseUsbId(choice.device);
+            if (!id) {
                 *error =
-                    "no receiver chosen: give --device VID:PID (see 'tessel devices'), set "
-                    "UsbDevice in the settings file, or try --emulate IMAGE";
+                    "--device wants the USB ids as vvvv:pppp (hexadecimal), as lsusb shows them";
                 return false;
             }
-            SetLinkBackend(LibusbLinkBackend());
         }
-        SetTransferBufferSize(settings::BufferSize());
-        CreateTransferEvents();
-        if (!InitDevice()) {
+        if (!id) {
             *error =
-                "the receiver does not answer: is it switched on and plugged in, and may this "
-                "user open it (udev rule)?";
-            CloseUSBDrv();
+                "no receiver chosen: give --device VID:PID (see 'tessel devices'), set UsbDevice "
+                "in the settings file, or try --emulate IMAGE";
             return false;
         }
-        linked_ = true;
-        pcfm_set_block_driver(&usb_block_driver);
+        SetLibusbDevice(id);
+        config.backend = &LibusbLinkBackend();
     }
-    if (!mount) return true;
-    const int mounted = OV_FILE_init();
-    if (mounted != 0) {
-        *error = "the receiver's disk cannot be mounted: " + ReceiverErrorText(mounted) +
-                 "; 'tessel check' tells what is wrong with it";
-        return false;
-    }
-    return true;
+    return receiver_.Open(config, error, mount);
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "emulator/emulated_receiver.h"
+#include "transfer/receiver_connection.h"
 
 struct DiskChoice {
     std::string device;         // --device VID:PID (else the UsbDevice setting)
@@ -20,18 +21,15 @@ class DiskConnection {
   public:
     DiskConnection() = default;
     ~DiskConnection();
-    // Connects and mounts; false with a message that says what to do.
-    bool Open(const DiskChoice& choice, std::string* error, bool mount = true);
-    // The block-device table the disk is reached through (for the consistency check).
-    const struct pcfm_blkdrv& BlockDriver() const;
-    uint64_t SectorCount() const { return sectors_; }
+    // Connects and, when `mount`, mounts; false with a message that says what to do. A
+    // `read_only` command opens an image for reading only.
+    bool Open(const DiskChoice& choice, std::string* error, bool mount, bool read_only);
+    ReceiverConnection& Receiver() { return receiver_; }
     emulator::EmulatedReceiver* Emulated() { return emulated_.get(); }
 
   private:
     std::unique_ptr<emulator::EmulatedReceiver> emulated_;
-    bool direct_ = false;
-    bool linked_ = false;
-    uint64_t sectors_ = 0;
+    ReceiverConnection receiver_;
 };
 
 // Parses "unplug-at=5000,replug-after=1500": false with a message for an unknown option.

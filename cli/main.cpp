@@ -7,9 +7,8 @@
 #include "app/log.h"
 #include "cli/commands.h"
 #include "cli/disk_connection.h"
-#include "emulator/image/folder_filler.h"
+#include "emulator/image/image_creation.h"
 #include "emulator/image/receiver_image.h"
-#include "emulator/image/sample_content.h"
 #include "platform/profile_store.h"
 #include "pvrdisk/fs/consistency_check.h"
 #include "pvrdisk/link/libusb_link_backend.h"
@@ -35,9 +34,14 @@ bool ParseBytes(const std::string& text, uint64_t* bytes) {
 }
 
 int MakeImage(const std::string& path, const std::string& size, const std::string& cluster,
-              bool sample, const std::string& from) {
-    uint64_t image_bytes = 0, cluster_bytes = 0;
-    if (!ParseBytes(size, &image_bytes) ||
+              image::ImageContent content, const std::string& from, bool force) {
+    image::ImageRequest request;
+    request.path = path;
+    request.replace = force;
+    request.content = content;
+    request.from = from;
+    uint64_t cluster_bytes = 0;
+    if (!ParseBytes(size, &request.bytes) ||
         (!cluster.empty() && !ParseBytes(cluster, &cluster_bytes))) {
         std::fprintf(stderr, "tessel: sizes are numbers of bytes, or with K, M or G\n");
         return 2;
@@ -45,36 +49,19 @@ int MakeImage(const std::string& path, const std::string& size, const std::strin
     // Without a cluster size the smallest that lets the table reach the end of the disk.
     if (cluster.empty())
         for (cluster_bytes = image::kMinClusterBytes;
-             cluster_bytes < (64u << 20) && image::MaxImageBytes(cluster_bytes) < image_bytes;)
+             cluster_bytes < (64u << 20) && image::MaxImageBytes(cluster_bytes) < request.bytes;)
             cluster_bytes *= 2;
-    std::string error;
-    if (!image::MakeReceiverImage(path, image_bytes, static_cast<uint32_t>(cluster_bytes),
-                                  &error)) {
-        std::fprintf(stderr, "tessel: cannot make %s: %s\n", path.c_str(), error.c_str());
+    request.cluster_bytes = static_cast<uint32_t>(cluster_bytes);
+    const image::ImageResult made = image::CreateImage(request);
+    if (!made.ok) {
+        std::fprintf(stderr, "tessel: cannot make %s: %s%s\n", path.c_str(), made.error.c_str(),
+                     made.existed ? " (give --force to replace it)" : "");
         return 1;
     }
-    if (sample || !from.empty()) {
-        if (const int mounted = image::MountReceiverImage(path); mounted != 0) {
-            std::fprintf(stderr, "tessel: cannot mount %s: %s\n", path.c_str(),
-                         ReceiverErrorText(mounted).c_str());
-            return 1;
-        }
-        bool ok = true;
-        if (sample) ok = image::FillSampleContent({}, &error);
-        if (ok && !from.empty()) {
-            const image::FillResult filled = image::FillFromFolder(from, "C:\\");
-            ok = filled.ok;
-            error = filled.error;
-            std::printf("%llu files and %llu folders copied from %s\n",
-                        static_cast<unsigned long long>(filled.files),
-                        static_cast<unsigned long long>(filled.folders), from.c_str());
-        }
-        image::UnmountReceiverImage();
-        if (!ok) {
-            std::fprintf(stderr, "tessel: filling %s failed: %s\n", path.c_str(), error.c_str());
-            return 1;
-        }
-    }
+    if (content == image::ImageContent::kFolder)
+        std::printf("%llu files and %llu folders copied from %s\n",
+                    static_cast<unsigned long long>(made.files),
+                    static_cast<unsigned long long>(made.folders), from.c_str());
     std::printf("%s: receiver disk of %s with clusters of %llu K\n", path.c_str(), size.c_str(),
                 static_cast<unsigned long long>(cluster_bytes >> 10));
     return 0;
@@ -118,6 +105,9 @@ int main(int argc, char** argv) {
     bool yes_all = false, no_all = false;
     app.add_flag("--yes-all", yes_all, "overwrite every existing file without asking");
     app.add_flag("--no-all", no_all, "keep every existing file without asking");
+    app.add_option("--wait", copy.wait_seconds,
+                   "seconds a copy waits for a receiver that went away (default: until it is "
+                   "back or Ctrl+C)");
 
     std::string folder = "C:\\", filter, target, new_name;
     std::vector<std::string> sources;
@@ -156,7 +146,7 @@ int main(int argc, char** argv) {
         "check", "check the receiver's disk for damage (read only); exit status 1 when damaged");
     auto* mkimage = app.add_subcommand("mkimage", "make a receiver disk image (sparse)");
     std::string image_path, size = "8G", cluster, from;
-    bool sample = false;
+    bool sample = false, force = false, hostile = false;
     mkimage->add_option("file", image_path, "image file")->required();
     mkimage->add_option("--size", size, "size in bytes, or with K, M or G (default 8G)");
     mkimage->add_option(
@@ -164,6 +154,10 @@ int main(int argc, char** argv) {
         "cluster size, at least 32K (default: the smallest whose table covers the size)");
     mkimage->add_flag("--sample", sample, "fill it with generated sample recordings and folders");
     mkimage->add_option("--from", from, "fill it from a PC folder");
+    mkimage->add_flag("--force", force, "replace an existing file");
+    mkimage->add_flag("--hostile", hostile,
+                      "fill it with damaged chains, awkward names and folder loops (for "
+                      "testing; the size must leave clusters beyond the disk, as 64M does)");
     auto* devices =
         app.add_subcommand("devices", "list USB mass-storage devices with their VID:PID");
     CLI11_PARSE(app, argc, argv);
@@ -180,26 +174,38 @@ int main(int argc, char** argv) {
     copy.policy = yes_all  ? OverwritePolicy::kYesAll
                   : no_all ? OverwritePolicy::kNoAll
                            : OverwritePolicy::kAsk;
-    if (mkimage->parsed()) return MakeImage(image_path, size, cluster, sample, from);
+    if (mkimage->parsed()) {
+        if (sample + hostile + !from.empty() > 1) {
+            std::fprintf(stderr, "tessel: --sample, --hostile and --from exclude each other\n");
+            return 2;
+        }
+        const image::ImageContent content = sample          ? image::ImageContent::kSample
+                                            : hostile       ? image::ImageContent::kHostile
+                                            : !from.empty() ? image::ImageContent::kFolder
+                                                            : image::ImageContent::kEmpty;
+        return MakeImage(image_path, size, cluster, content, from, force);
+    }
     if (devices->parsed()) return ListDevices();
 
     DiskConnection connection;
     std::string error;
-    if (!connection.Open(disk, &error, !check->parsed())) {
+    // Commands that only read open an image for reading only.
+    const bool read_only = check->parsed() || ls->parsed() || df->parsed() || get->parsed();
+    if (!connection.Open(disk, &error, !check->parsed(), read_only)) {
         std::fprintf(stderr, "tessel: %s\n", error.c_str());
         return 1;
     }
     InstallStopHandler();
     if (check->parsed()) {
-        const CheckReport report =
-            CheckReceiverDisk(connection.BlockDriver(), connection.SectorCount());
+        const CheckReport report = CheckReceiverDisk(connection.Receiver().BlockDriver(),
+                                                     connection.Receiver().SectorCount());
         std::fputs(FormatCheckReport(report).c_str(), stdout);
         return report.Clean() ? 0 : 1;
     }
     if (ls->parsed()) return ListFolder(folder, filter);
     if (get->parsed()) return GetFiles(sources, target, copy);
     if (put->parsed()) return PutFiles(sources, target, copy);
-    if (mv->parsed()) return MoveEntries(sources, target);
+    if (mv->parsed()) return MoveEntries(sources, target, copy);
     if (rename->parsed()) return RenameEntry(folder, new_name);
     if (epg->parsed()) return EpgRename(sources);
     if (rm->parsed()) return RemoveEntries(sources);

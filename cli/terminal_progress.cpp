@@ -9,7 +9,7 @@
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
-std::string g_file;
+ProgressTexts g_texts;
 float g_overall = 0;
 bool g_line_open = false;
 
@@ -25,17 +25,26 @@ std::string OneLine(std::string text) {
 
 }  // namespace
 
-bool TerminalProgress(std::string text, float percent, int mode) {
-    if (mode == 0) {
-        EndProgressLine();
-        g_file = text;
-        std::fprintf(stderr, "%s\n", g_file.c_str());
-    } else if (mode == 1) {
-        std::fprintf(stderr, "\r\033[K%5.1f%% %s [all %5.1f%%]", percent, OneLine(text).c_str(),
-                     g_overall);
-        g_line_open = true;
-    } else {
-        g_overall = percent;
+bool TerminalProgress(const TransferProgress& progress, void*) {
+    const ProgressLine line = g_texts.Line(progress);
+    switch (progress.phase) {
+        case TransferProgress::kFileStarts:
+            EndProgressLine();
+            std::fprintf(stderr, "%s\n", line.text.c_str());
+            break;
+        case TransferProgress::kWaiting:
+            std::fprintf(stderr, "\r\033[K%s (try %d) [all %5.1f%%]", OneLine(line.text).c_str(),
+                         progress.wait_attempt + 1, g_overall);
+            g_line_open = true;
+            break;
+        case TransferProgress::kCopying:
+            std::fprintf(stderr, "\r\033[K%5.1f%% %s [all %5.1f%%]", progress.file_percent,
+                         OneLine(line.text).c_str(), g_overall);
+            g_line_open = true;
+            break;
+        case TransferProgress::kOverall:
+            g_overall = progress.overall_percent;
+            break;
     }
     std::fflush(stderr);
     return g_stop == 0;

@@ -4,9 +4,10 @@
 #include <string>
 
 #include "transfer/overwrite_check.h"
+#include "transfer/progress_text.h"
 
-// Feeds the line on standard error from the copy engine's three progress modes.
-bool TerminalProgress(std::string text, float percent, int mode);
+// Feeds the line on standard error from the copy engine's progress records.
+bool TerminalProgress(const TransferProgress& progress, void* context);
 // Ends the progress line.
 void EndProgressLine();
 

@@ -17,6 +17,8 @@ struct CDirEntry {
     uint64_t size = 0;      // bytes; 0 for a folder
     int64_t time = 0;       // seconds since 1970, from local calendar fields
     int32_t isFile = 0;     // 0 folder, 1 file
+    // Where a transfer copies the file: planned once for the whole transfer, empty before.
+    std::string targetPath;
 };
 
 // An ordered array of records, copied in by value and appended at the end. Grows by one

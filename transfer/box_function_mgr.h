@@ -14,10 +14,29 @@ class CBoxFunctionMgr : public CFunctionMgr {
     bool MoveEntry(CDirEntry entry, const std::string& target_folder) override;
     bool DeleteFiles(CDirList* files) override;
     bool RenameFile(CDirEntry entry, const std::string& new_name) override;
+    std::string MoveTargetPath(const CDirEntry& entry,
+                               const std::string& target_folder) const override;
+    bool OtherEntryAt(const std::string& path, const CDirEntry& entry,
+                      CDirEntry* existing) const override;
 
     // The PC file a receiver file is copied to: the cleaned name in the target folder, for a
     // split copy the name of its first part.
     static std::string PcTargetName(const CDirEntry& entry, bool split);
+
+  protected:
+    std::string NaturalTargetPath(const CDirEntry& entry, const std::string& source_base,
+                                  const std::string& target_folder) const override;
+    std::string UniqueTargetPath(const std::string& path, int n) const override;
+    std::string TargetKey(const std::string& path) const override;
+    void MakeTargetFolder(const CDirEntry& folder, const std::string& source_base,
+                          const std::string& target_folder) override;
+    std::unique_ptr<CFile> OpenSource(const CDirEntry& entry) override;
+    ResumePlan DecideResume(CFile& source, const CDirEntry& entry) override;
+    std::unique_ptr<CFile> OpenTarget(const std::string& path, bool resume) override;
+    void PositionStreams(CFile& source, CFile& target, const CDirEntry& entry,
+                         const ResumePlan& plan) override;
+    void StampTarget(CFile&, const CDirEntry&) override {}
+    void FinishTarget(const CDirEntry& entry, const std::string& last_written) override;
 };
 
 // The programme title inside a receiver recording, or empty.

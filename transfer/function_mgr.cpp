@@ -1,77 +1,50 @@
 #include "transfer/function_mgr.h"
 
-#include <sys/stat.h>
-
-#include <cinttypes>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <exception>
+#include <set>
 #include <vector>
 
 #include "app/log.h"
 #include "app/settings.h"
-#include "app/string_table.h"
-#include "platform/last_error.h"
+#include "panes/entry_text.h"
+#include "platform/pc_files.h"
 #include "platform/tick_count.h"
 #include "pvrdisk/fs/raw_file.h"
-#include "pvrdisk/link/usb_link.h"
 #include "pvrdisk/pcfm.h"
 #include "pvrdisk/transport/bulk_only_transport.h"
 #include "transfer/name_helpers.h"
+#include "transfer/receiver_connection.h"
+#include "transfer/receiver_errors.h"
 #include "transfer/receiver_names.h"
+#include "transfer/transfer_limits.h"
 
 namespace {
 
-constexpr uint64_t kResumeBlock = 1048576;
-constexpr uint64_t kResumeMinimumTarget = 2097152;
-// A part of a split target is closed after the chunk written when it already holds more than
-// this: 4 GiB - 512 KiB - 1, so that a part never reaches 4 GiB.
-constexpr uint64_t kSplitLimit = 0xFFF7FFFFull;
-constexpr uint64_t kFatMaxFileBytes = 0xFFFFFFFFull;
 constexpr uint32_t kProgressIntervalMs = 233;
 constexpr int32_t kTimeLineIntervalMs = 999;
-constexpr int kReconnectAttempts = 20;
+constexpr int kAttemptsPerWait = 20;
 // Reconnections in a row that bring no byte further end the copy: the link works but the
 // receiver keeps failing the same command.
 constexpr int kFruitlessReconnections = 3;
 // A receiver target's table range and entry are written back after this many bytes, so that a
 // receiver that never comes back leaves a partial file of about this much less, which the
 // next run resumes, instead of an empty one.
-constexpr uint64_t kFlushInterval = 16ull << 20;
+constexpr uint64_t kCommitInterval = 16ull << 20;
+// Variants tried for a target name that another source of the transfer has taken.
+constexpr int kMaxUniqueVariants = 999;
 
-bool IsReceiverStream(const CFile& file) {
-    return std::strcmp(file.GetRuntimeClassName(), "class CRawFile") == 0;
-}
-
-// The Windows runtime's "%I64d" is a 64-bit integer.
-std::string WithPortableFormats(std::string format) {
-    for (size_t at = format.find("%I64d"); at != std::string::npos; at = format.find("%I64d", at))
-        format.replace(at, 5, "%" PRId64);
-    return format;
-}
-
-std::string FormatClock(int64_t seconds) {
-    if (seconds < 0) return "--:--:--";
-    const long hours = static_cast<long>(seconds / 3600 - 24 * (seconds / 86400));
-    const long minutes = static_cast<long>(seconds / 60 - 60 * (seconds / 3600));
-    const long rest = static_cast<long>(seconds - 60 * (seconds / 60));
-    char text[96];
-    std::snprintf(text, sizeof text, "%02ld:%02ld:%02ld", hours, minutes, rest);
-    return text;
-}
-
-// A failed receiver read or write is a lost link only when the block device failed; a full
-// disk or a file at its size limit stays full after any reconnection.
-bool ReceiverLinkFailed() {
-    return platform::GetLastError() == platform::kErrorReceiverIo &&
-           (pcfm_errno == EDEVICE || pcfm_errno == ESHORTIO);
+std::string NameOf(const std::string& path) {
+    const size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 }  // namespace
 
 struct CFunctionMgr::CopyState {
-    bool source_raw = false;
-    bool target_raw = false;
+    bool source_link = false;
+    bool target_link = false;
     bool split = false;
     std::vector<uint8_t> buffer;
     uint32_t chunk = 0;
@@ -85,25 +58,13 @@ struct CFunctionMgr::CopyState {
     uint32_t file_tick = 0;
     uint32_t update_tick = 0;
     uint32_t timeline_tick = 0;
-    std::string speed_format;
-    std::string time_format;
-    std::string time_line;
     std::string source_path;
     std::string target_path;
+    std::string shown;
     bool stop = false;
     int fruitless_reconnections = 0;
-    uint64_t unflushed = 0;  // bytes written to a receiver target since its last write-back
+    uint64_t uncommitted = 0;  // bytes written to a receiver target since its last write-back
 };
-
-bool CFunctionMgr::FlushReceiverTarget(CopyState& state, CFile& target) {
-    if (pcfm_flush(static_cast<CRawFile&>(target).Handle()) == 0) {
-        state.unflushed = 0;
-        return true;
-    }
-    if (pcfm_errno != EDEVICE && pcfm_errno != ESHORTIO)
-        throw CFileException(CFileException::hardIO, pcfm_errno, state.target_path);
-    return false;
-}
 
 void CFunctionMgr::ResetLists() {
     copied.RemoveAll();
@@ -111,12 +72,7 @@ void CFunctionMgr::ResetLists() {
     overwritten.RemoveAll();
     resumed.RemoveAll();
     skipped_by_user.RemoveAll();
-}
-
-bool CFunctionMgr::CopyFiles(CDirList*, const std::string&, const std::string&) {
-    failure.clear();
-    stopped = false;
-    return true;
+    renamed.clear();
 }
 
 void CFunctionMgr::StartTransfer(const CDirList& files) {
@@ -132,6 +88,133 @@ bool CFunctionMgr::MoveFiles(CDirList* files, const std::string& target_folder) 
     for (const CDirEntry& entry : *files)
         if (entry.isFile) MoveEntry(entry, target_folder);
     return true;
+}
+
+void CFunctionMgr::PlanTargets(CDirList* files, const std::string& source_base,
+                               const std::string& target_folder) {
+    std::set<std::string> taken;
+    for (const CDirEntry& entry : *files)
+        if (entry.isFile && !entry.targetPath.empty()) taken.insert(TargetKey(entry.targetPath));
+    for (CDirEntry& entry : *files) {
+        if (!entry.isFile || !entry.targetPath.empty()) continue;
+        const std::string natural = NaturalTargetPath(entry, source_base, target_folder);
+        std::string path = natural;
+        for (int n = 2; taken.count(TargetKey(path)) != 0 && n <= kMaxUniqueVariants; ++n)
+            path = UniqueTargetPath(natural, n);
+        if (path != natural)
+            LogLine("Target taken by another file of this transfer: " + entry.fullPath +
+                        " goes to " + path,
+                    2);
+        taken.insert(TargetKey(path));
+        entry.targetPath = path;
+    }
+}
+
+bool CFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
+                             const std::string& target_folder) {
+    failure.clear();
+    stopped = false;
+    PlanTargets(files, source_base, target_folder);
+    StartTransfer(*files);
+    // The list holds each folder before the entries inside it.
+    for (const CDirEntry& entry : *files) {
+        if (!entry.isFile) {
+            MakeTargetFolder(entry, source_base, target_folder);
+            continue;
+        }
+        bool ok = false;
+        try {
+            ok = CopyOne(entry);
+        } catch (const std::exception& error) {
+            // A stream that raised (a PC disk failing, a resume check's read) ends the file.
+            failure = error.what();
+        }
+        if (!ok) {
+            if (failure.empty() && !stopped) failure = "copy of " + entry.fullPath + " failed";
+            if (!stopped) LogLine("Copy failed: " + failure, 1);
+            return false;
+        }
+        copied.Add(entry);
+        const std::string stored = NameOf(entry.targetPath);
+        if (stored != entry.name) {
+            renamed.push_back(entry.fullPath + " stored as " + stored);
+            LogLine(renamed.back(), 2);
+        }
+    }
+    return true;
+}
+
+bool CFunctionMgr::OpenLostTheLink() const {
+    return ActiveReceiver() != nullptr && (pcfm_errno == EDEVICE || pcfm_errno == ESHORTIO);
+}
+
+bool CFunctionMgr::CopyOne(const CDirEntry& entry) {
+    // A receiver lost before the bytes flow (at an open, in the resume check) is waited for,
+    // and the file is started again with everything decided anew.
+    for (int lost = 0;; ++lost) {
+        if (lost > kFruitlessReconnections) {
+            failure = "the receiver keeps failing at the same place";
+            return false;
+        }
+        pcfm_errno = 0;
+        std::unique_ptr<CFile> source = OpenSource(entry);
+        if (source == nullptr) {
+            if (OpenLostTheLink()) {
+                failure.clear();
+                if (WaitForReceiver(entry.fullPath, nullptr)) continue;
+                return false;
+            }
+            LogLine("Failed to open read file", 3);
+            return false;
+        }
+        resume_link_lost_ = false;
+        const ResumePlan plan = DecideResume(*source, entry);
+        if (resume_link_lost_) {
+            source->Abandon();
+            failure.clear();
+            if (WaitForReceiver(entry.fullPath, nullptr)) continue;
+            return false;
+        }
+        if (!failure.empty()) return false;
+        pcfm_errno = 0;
+        std::unique_ptr<CFile> target = OpenTarget(plan.target_path, plan.resume);
+        if (target == nullptr) {
+            if (OpenLostTheLink()) {
+                source->Abandon();
+                failure.clear();
+                if (WaitForReceiver(entry.fullPath, nullptr)) continue;
+                return false;
+            }
+            LogLine("Failed to create write file", 3);
+            return false;
+        }
+        if (plan.resume) {
+            resumed.Add(entry);
+            RemoveByPath(overwritten, entry);
+        }
+        PositionStreams(*source, *target, entry, plan);
+        target_time_ = entry.time;
+        StampTarget(*target, entry);
+        const bool ok = CopyFile(*source, *target);
+        StampTarget(*target, entry);
+        // A split copy may have gone on to later parts.
+        const std::string last_written = target->GetFilePath();
+        source->Close();
+        target->Close();
+        if (ok) FinishTarget(entry, last_written);
+        return ok;
+    }
+}
+
+bool CFunctionMgr::PcPathAllowed(const std::string& path) {
+    const ReceiverConnection* receiver = ActiveReceiver();
+    platform::PcFileInfo info;
+    if (receiver == nullptr || !platform::InspectPcTarget(path, &info)) return true;
+    if (!receiver->IsBackingFile(info)) return true;
+    failure = path +
+              " is the file that holds the receiver's disk; it is never read or written "
+              "as a file of the transfer";
+    return false;
 }
 
 bool CFunctionMgr::CheckResume(CFile& source, CFile& target) {
@@ -155,31 +238,21 @@ bool CFunctionMgr::CheckResume(CFile& source, CFile& target) {
 }
 
 unsigned CFunctionMgr::ReadResumeBlock(CFile& file, uint8_t* data, unsigned size) {
-    platform::SetLastError(platform::kErrorSuccess);
-    const unsigned n = file.Read(data, size);
-    if (n < size && IsReceiverStream(file) && ReceiverLinkFailed()) resume_link_lost_ = true;
-    return n;
+    const ChunkOutcome outcome = file.ReadChunk(data, size);
+    if (outcome.kind == ChunkOutcome::kLinkLost) resume_link_lost_ = true;
+    return outcome.bytes;
 }
 
 void CFunctionMgr::SetPcFileTime(CFile& file, int64_t time) {
     if (file.m_hFile < 0 || time == 0) return;
-    const timespec times[2] = {{static_cast<time_t>(time), 0}, {static_cast<time_t>(time), 0}};
-    futimens(file.m_hFile, times);
+    platform::SetOpenFileTime(file.m_hFile, time);
 }
 
 void CFunctionMgr::StartNextPart(CopyState& state, CFile& target) {
-    // Parts are named ...~0.TP0, ~1.TP0, ...: the number before the extension counts up.
-    const std::string path = target.GetFilePath();
-    const size_t tilde = path.rfind('~');
-    const size_t dot = path.rfind('.');
-    int part = 0;
-    if (tilde != std::string::npos && dot != std::string::npos && dot > tilde)
-        part = std::atoi(path.substr(tilde + 1, dot - tilde - 1).c_str());
-    const std::string next = (tilde != std::string::npos && dot > tilde)
-                                 ? path.substr(0, tilde + 1) + std::to_string(part + 1) + ".TP0"
-                                 : path + "~" + std::to_string(part + 1) + ".TP0";
+    const std::string next = NextPartPath(state.target_path);
     SetPcFileTime(target, target_time_);
     target.Close();
+    if (!PcPathAllowed(next)) throw CFileException(CFileException::accessDenied, EACCES, next);
     CFileException error;
     if (!target.Open(next.c_str(), CFile::modeWrite | CFile::modeCreate | CFile::typeBinary,
                      &error))
@@ -188,112 +261,166 @@ void CFunctionMgr::StartNextPart(CopyState& state, CFile& target) {
     state.target_path = next;
 }
 
+bool CFunctionMgr::Report(const TransferProgress& record) {
+    return progress == nullptr || progress(record, progress_context);
+}
+
 void CFunctionMgr::ProgressStep(CopyState& state) {
     const uint32_t now = platform::GetTickCount();
     if (progress == nullptr || now - state.update_tick <= kProgressIntervalMs) return;
     state.update_tick = now;
     const uint32_t file_ms = now - state.file_tick;
-    const float speed =
-        file_ms == 0
-            ? 0.0f
-            : static_cast<float>(static_cast<double>(state.copied) * 0.00095367431640625 / file_ms);
-    char line[256];
-    std::snprintf(line, sizeof line, state.speed_format.c_str(),
-                  static_cast<int64_t>(state.source_position >> 20),
-                  static_cast<int64_t>(state.file_length >> 20), static_cast<double>(speed));
-    const float percent = state.to_copy == 0
+    const double speed =
+        file_ms == 0 ? 0.0 : static_cast<double>(state.copied) * 0.00095367431640625 / file_ms;
+    TransferProgress record;
+    record.phase = TransferProgress::kCopying;
+    record.file = state.shown;
+    record.file_position = state.source_position;
+    record.file_length = state.file_length;
+    record.speed_mib_s = speed;
+    record.file_percent = state.to_copy == 0
                               ? 100.0f
                               : static_cast<float>(static_cast<double>(state.copied) /
                                                    static_cast<double>(state.to_copy) * 100.0);
-    if (!progress(std::string(line) + "\r\n" + state.time_line, percent, kProgressFile))
-        state.stop = true;
+    record.overall_percent = total_bytes == 0
+                                 ? 100.0f
+                                 : static_cast<float>(static_cast<double>(done_bytes) /
+                                                      static_cast<double>(total_bytes) * 100.0);
+    record.elapsed_s = static_cast<int64_t>((now - start_tick) / 1000);
+    // Without a speed yet there is nothing to estimate from.
+    if (speed > 0.0) {
+        const double per_byte = 1.0 / speed * 9.5367431640625e-07;
+        record.total_s = static_cast<int64_t>(static_cast<double>(total_bytes) * per_byte);
+        record.remaining_s =
+            static_cast<int64_t>(static_cast<double>(total_bytes - done_bytes) * per_byte);
+    }
+    if (!Report(record)) state.stop = true;
     if (static_cast<int32_t>(state.update_tick - state.timeline_tick) > kTimeLineIntervalMs) {
-        const int64_t elapsed = static_cast<int64_t>((now - start_tick) / 1000);
-        // Without a speed yet there is nothing to estimate from: the clock shows dashes.
-        const bool known = speed > 0.0f;
-        const double per_byte = known ? 1.0 / speed * 9.5367431640625e-07 : 0.0;
-        const int64_t total = known ? static_cast<int64_t>(total_bytes * per_byte) : -1;
-        const int64_t remaining =
-            known ? static_cast<int64_t>((total_bytes - done_bytes) * per_byte) : -1;
-        char time_line[256];
-        std::snprintf(time_line, sizeof time_line, state.time_format.c_str(),
-                      FormatClock(remaining).c_str(), FormatClock(elapsed).c_str(),
-                      FormatClock(total).c_str());
-        state.time_line = time_line;
-        const float overall = total_bytes == 0
-                                  ? 100.0f
-                                  : static_cast<float>(static_cast<double>(done_bytes) /
-                                                       static_cast<double>(total_bytes) * 100.0);
-        if (!progress("", overall, kProgressOverall)) state.stop = true;
+        record.phase = TransferProgress::kOverall;
+        if (!Report(record)) state.stop = true;
         state.timeline_tick = state.update_tick;
     }
 }
 
 bool CFunctionMgr::ReopenAfterReconnection(CopyState& state, CFile& source, CFile& target) {
-    // A receiver target was closed before the remount, so that what it had written reached the
-    // disk; its length now is what the disk holds. Both sides continue at the first byte the
-    // target does not hold for sure, which may rewrite a little but never skips a byte.
+    // The disk was mounted afresh; a receiver target holds what its last write-back put on
+    // the disk. Both sides continue at the first byte the target does not hold for sure,
+    // which may write a little again but never skips a byte.
     uint64_t target_done = state.copied;
-    if (state.target_raw) {
-        if (static_cast<CRawFile&>(target).Handle() != nullptr) target.Close();
-        if (!target.Open(state.target_path.c_str(), CFile::modeWrite | CFile::typeBinary))
+    if (state.target_link) {
+        bool opened = target.Open(state.target_path.c_str(), CFile::modeWrite | CFile::typeBinary);
+        // A new target whose entry never reached the disk starts again from nothing.
+        if (!opened && state.target_start == 0)
+            opened = target.Open(state.target_path.c_str(),
+                                 CFile::modeWrite | CFile::modeCreate | CFile::typeBinary);
+        if (!opened) {
+            failure = "after the receiver came back, " + FromBox(state.target_path) +
+                      " could not be opened again";
             return false;
+        }
+        // A write-back the link cut short may have marked clusters for the target on the disk
+        // without its entry; those no entry holds are given back.
+        if (auto* receiver_file = dynamic_cast<CRawFile*>(&target)) {
+            const int freed = receiver_file->ReclaimOrphans(receiver_file->AbandonedChain());
+            if (freed > 0)
+                LogLine("Clusters of the lost write-back given back: " + FormatDec(freed), 2);
+        }
         const uint64_t length = target.GetLength();
         const uint64_t held = length > state.target_start ? length - state.target_start : 0;
         target_done = std::min(state.copied, held);
         target.Seek(static_cast<int64_t>(state.target_start + target_done), CFile::begin);
     }
-    if (state.source_raw && static_cast<CRawFile&>(source).Handle() != nullptr) source.Close();
-    if (state.source_raw &&
-        !source.Open(state.source_path.c_str(), CFile::modeRead | CFile::typeBinary))
+    if (state.source_link &&
+        !source.Open(state.source_path.c_str(), CFile::modeRead | CFile::typeBinary)) {
+        failure = "after the receiver came back, " + FromBox(state.source_path) +
+                  " could not be opened again";
         return false;
+    }
     source.Seek(static_cast<int64_t>(state.source_start + target_done), CFile::begin);
     done_bytes -= state.copied - target_done;
-    if (state.target_raw) state.part_bytes = target_done;
+    if (state.target_link) state.part_bytes = target_done;
     state.copied = target_done;
     state.source_position = state.source_start + target_done;
+    state.uncommitted = 0;
+    return true;
+}
+
+bool CFunctionMgr::WaitForReceiver(const std::string& shown, bool* stop) {
+    UsbFailure = true;
+    LogLine("USB connection failure! Trying to reconnect!", 1);
+    ReceiverConnection* receiver = ActiveReceiver();
+    if (receiver == nullptr) {
+        failure = "the link to the receiver was lost";
+        return false;
+    }
+    platform::SleepMs(100);
+    receiver->Reset();
+    platform::SleepMs(100);
+    bool back = receiver->Reinitialise();
+    const uint32_t wait_start = platform::GetTickCount();
+    TransferProgress record;
+    record.phase = TransferProgress::kWaiting;
+    record.file = shown;
+    // The wait ends by the receiver's return or the user's stop (or the caller's bound): the
+    // attempts are counted in rounds of twenty, as the progress shows them.
+    for (int i = 0; !back; ++i) {
+        record.wait_attempt = i % kAttemptsPerWait;
+        for (int half = 0; half < 2; ++half) {
+            platform::SleepMs(500);
+            record.wait_percent = 5.0f * record.wait_attempt + 2.0f * half;
+            // Pumps the windows' events: the main dialog may re-initialise the receiver
+            // meanwhile and clear UsbFailure.
+            if (!Report(record)) {
+                if (stop != nullptr) *stop = true;
+                stopped = true;
+                return false;
+            }
+        }
+        back = !UsbFailure || receiver->Reinitialise();
+        if (!back && wait_limit_ms != 0 && platform::GetTickCount() - wait_start >= wait_limit_ms) {
+            failure = "the receiver did not come back within " +
+                      std::to_string(wait_limit_ms / 1000) + " s";
+            return false;
+        }
+    }
+    LogLine("Connect Device", 3);
+    DeviceConnected = true;
+    UsbFailure = false;
     return true;
 }
 
 bool CFunctionMgr::Reconnect(CopyState& state, CFile& source, CFile& target) {
-    UsbFailure = true;
-    LogLine("USB connection failure! Trying to reconnect!", 1);
-    // Once the pipes are open again, the receiver stream that was open is closed, which writes
-    // its table range and entry through the new link; then the volume is mounted afresh.
-    auto reinitialise = [&]() {
-        if (!CheckDeviceAttached()) return false;
-        Connect_ReopenPIPE();
-        if (!ReadPipeOpen() || !WritePipeOpen()) return false;
-        if (state.target_raw && static_cast<CRawFile&>(target).Handle() != nullptr) target.Close();
-        if (state.source_raw && static_cast<CRawFile&>(source).Handle() != nullptr) source.Close();
-        if (OV_FILE_init() != 0) return false;
-        DeviceConnected = true;
-        UsbFailure = false;
-        return true;
-    };
-    platform::SleepMs(100);
-    ResetDevice(1);
-    platform::SleepMs(100);
-    bool back = reinitialise();
-    const std::string waiting = LoadResString(110);
-    for (int i = 0; i < kReconnectAttempts && !back; ++i) {
-        platform::SleepMs(500);
-        if (progress != nullptr && !progress(waiting, 5.0f * i, kProgressFile)) {
-            state.stop = true;
-            return false;
-        }
-        platform::SleepMs(500);
-        if (progress != nullptr && !progress(waiting, 5.0f * i + 2, kProgressFile)) {
-            state.stop = true;
-            return false;
-        }
-        back = !UsbFailure || reinitialise();
-    }
-    if (!back) return false;
-    LogLine("Connect Device", 3);
-    DeviceConnected = true;
-    UsbFailure = false;
+    // Nothing the streams hold from before the outage is written back: the receiver may have
+    // changed its disk meanwhile, and the remount reads it again.
+    if (state.source_link) source.Abandon();
+    if (state.target_link) target.Abandon();
+    if (!WaitForReceiver(state.shown, &state.stop)) return false;
     return ReopenAfterReconnection(state, source, target);
+}
+
+std::string CFunctionMgr::DescribeFailure(const ChunkOutcome& outcome, const CopyState& state,
+                                          bool writing) const {
+    const bool on_receiver = writing ? state.target_link : state.source_link;
+    const std::string path = writing ? state.target_path : state.source_path;
+    const std::string shown = on_receiver ? FromBox(path) : path;
+    const uint64_t needed = state.file_length - std::min(state.file_length, state.source_position);
+    if (outcome.kind == ChunkOutcome::kDiskFull) {
+        uint64_t free_bytes = 0;
+        ReceiverSpace space;
+        const bool known = on_receiver ? QueryReceiverSpace(ActiveReceiver(), &space) &&
+                                             ((free_bytes = space.free_bytes), true)
+                                       : platform::PcFreeBytes(path, &free_bytes);
+        const std::string where =
+            on_receiver ? "the receiver's disk is full" : "the PC's disk is full";
+        return where + " while writing " + shown + " (" +
+               (known ? FormatSize(free_bytes) + " free, " : std::string()) + FormatSize(needed) +
+               " more needed)";
+    }
+    if (on_receiver)
+        return (writing ? "cannot write " : "cannot read ") + shown +
+               " on the receiver: " + ReceiverErrorText(outcome.code);
+    return outcome.reason.empty() ? "cannot " + std::string(writing ? "write " : "read ") + shown
+                                  : outcome.reason;
 }
 
 bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
@@ -302,27 +429,29 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
     stopped = false;
     failure.clear();
     try {
-        state.source_raw = IsReceiverStream(source);
-        state.target_raw = IsReceiverStream(target);
+        state.source_link = source.ReachedOverLink();
+        state.target_link = target.ReachedOverLink();
         state.source_path = source.GetFilePath();
         state.target_path = target.GetFilePath();
         // Receiver paths are held in the receiver's bytes; people read them as UTF-8.
         const std::string source_shown =
-            state.source_raw ? FromBox(state.source_path) : state.source_path;
+            state.source_link ? FromBox(state.source_path) : state.source_path;
         const std::string target_shown =
-            state.target_raw ? FromBox(state.target_path) : state.target_path;
+            state.target_link ? FromBox(state.target_path) : state.target_path;
         LogLine(std::string("Source-File (") + source.GetRuntimeClassName() + "): " + source_shown,
                 2);
         LogLine(std::string("Target-File (") + target.GetRuntimeClassName() + "): " + target_shown,
                 2);
-        if (!state.target_raw) {
+        if (!state.target_link) {
             const size_t slash = state.target_path.rfind('/');
             state.split = MustSplitLargeFiles(
                 slash == std::string::npos ? "." : state.target_path.substr(0, slash + 1));
         }
-        if (progress != nullptr)
-            progress(state.target_raw ? target_shown : target.GetFileName(), 0.0f,
-                     kProgressFileName);
+        state.shown = state.target_link ? target_shown : target.GetFileName();
+        TransferProgress starts;
+        starts.phase = TransferProgress::kFileStarts;
+        starts.file = state.shown;
+        Report(starts);
 
         state.file_tick = state.update_tick = state.timeline_tick = platform::GetTickCount();
         state.chunk = ClampTransferBufferSize(settings::BufferSize());
@@ -334,27 +463,29 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
         state.source_position = state.source_start;
         state.part_bytes = resume_part_bytes_;
         resume_part_bytes_ = 0;
-        state.speed_format = WithPortableFormats(LoadResString(108));
-        state.time_format = LoadResString(109);
 
-        bool more = true;
-        while (more) {
-            platform::SetLastError(platform::kErrorSuccess);  // an old 4350 must not count
-            const unsigned n = source.Read(state.buffer.data(), state.chunk);
-            bool link_lost = state.source_raw && n == 0 && ReceiverLinkFailed();
-            if (n > 0) {
+        for (bool more = true; more;) {
+            bool link_lost = false;
+            const ChunkOutcome read = source.ReadChunk(state.buffer.data(), state.chunk);
+            const uint32_t n = read.ok() ? read.bytes : 0;
+            if (read.kind == ChunkOutcome::kLinkLost) {
+                link_lost = true;
+            } else if (!read.ok()) {
+                failure = DescribeFailure(read, state, false);
+                break;
+            } else if (n > 0) {
                 // A chunk that would take a part past the largest FAT file goes to a new part
                 // first; only chunks above 256 KiB can get there.
                 if (state.split && state.part_bytes + n > kFatMaxFileBytes) {
                     StartNextPart(state, target);
                     state.part_bytes = 0;
                 }
-                target.Write(state.buffer.data(), n);
-                if (state.target_raw && platform::GetLastError() == platform::kErrorReceiverIo) {
-                    if (!ReceiverLinkFailed())
-                        throw CFileException(CFileException::diskFull, pcfm_errno,
-                                             state.target_path);
+                const ChunkOutcome written = target.WriteChunk(state.buffer.data(), n);
+                if (written.kind == ChunkOutcome::kLinkLost) {
                     link_lost = true;
+                } else if (!written.ok()) {
+                    failure = DescribeFailure(written, state, true);
+                    break;
                 } else {
                     if (state.split && state.part_bytes > kSplitLimit) {
                         StartNextPart(state, target);
@@ -365,17 +496,34 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
                     state.part_bytes += n;
                     done_bytes += n;
                     state.fruitless_reconnections = 0;
-                    state.unflushed += n;
-                    if (state.target_raw && state.unflushed >= kFlushInterval)
-                        link_lost = !FlushReceiverTarget(state, target);
+                    state.uncommitted += n;
+                    if (state.target_link && state.uncommitted >= kCommitInterval) {
+                        const ChunkOutcome committed = target.Commit();
+                        state.uncommitted = 0;
+                        if (committed.kind == ChunkOutcome::kLinkLost) {
+                            link_lost = true;
+                        } else if (!committed.ok()) {
+                            failure = DescribeFailure(committed, state, true);
+                            break;
+                        }
+                    }
                 }
-            } else if (state.source_raw && !link_lost &&
-                       platform::GetLastError() == platform::kErrorReceiverIo) {
-                throw CFileException(CFileException::hardIO, pcfm_errno, state.source_path);
-            } else if (state.target_raw && !link_lost && !state.stop) {
+            } else if (state.source_position < state.file_length) {
+                // A source that delivers nothing before its end must not pass for a copy.
+                failure = "the source " + source_shown + " ended after " +
+                          std::to_string(state.source_position) + " of " +
+                          std::to_string(state.file_length) + " bytes";
+                break;
+            } else if (state.target_link && !state.stop) {
                 // The copy is done only once the table and the entry are on the disk: the
                 // close that follows cannot report a lost link, so they are written here.
-                link_lost = !FlushReceiverTarget(state, target);
+                const ChunkOutcome committed = target.Commit();
+                if (committed.kind == ChunkOutcome::kLinkLost) {
+                    link_lost = true;
+                } else if (!committed.ok()) {
+                    failure = DescribeFailure(committed, state, true);
+                    break;
+                }
             }
             if (link_lost) {
                 if (++state.fruitless_reconnections > kFruitlessReconnections) {
@@ -383,7 +531,6 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
                     break;
                 }
                 if (Reconnect(state, source, target)) continue;
-                if (!state.stop) failure = "the receiver did not come back";
                 break;
             }
             ProgressStep(state);
@@ -395,16 +542,12 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
         return false;
     }
     platform::SleepMs(10);
-    if (!state.target_raw) SetPcFileTime(target, target_time_);
+    if (!state.target_link) SetPcFileTime(target, target_time_);
     if (state.stop) {
         LogLine("Copy files cancelled by user", 1);
         stopped = true;
+        failure.clear();
         return false;
     }
-    // A source that delivers nothing before its end (a damaged chain on the receiver) must
-    // not pass for a finished copy.
-    if (failure.empty() && state.source_position < state.file_length)
-        failure = "the source ended after " + std::to_string(state.source_position) + " of " +
-                  std::to_string(state.file_length) + " bytes";
     return failure.empty();
 }

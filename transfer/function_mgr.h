@@ -1,9 +1,12 @@
-// The file-operation managers: one per side, holding the state of a transfer and the copy
-// loop that both sides share.
+// The file-operation managers: one per side, holding the state of a transfer and the one copy
+// pipeline both sides share. A side supplies the pipeline's steps (where a file goes, how its
+// streams open, how a resume is decided and positioned, how the target gets its time).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "panes/dir_entry.h"
 #include "platform/file/cfile.h"
@@ -25,25 +28,47 @@ class CFunctionMgr {
     // streams were just opened; their positions are moved.
     virtual bool CheckResume(CFile& source, CFile& target);
     // Finds the targets that exist already; item k of existing_sources is the source of item
-    // k of existing_targets. True when there is at least one.
+    // k of existing_targets. True when there is at least one. Plans the targets first.
     virtual bool CheckDestFiles(CDirList* files, CDirList* existing_sources,
                                 CDirList* existing_targets, const std::string& source_base,
                                 const std::string& target_folder) = 0;
     // Copies the rest of the source into the target, both open and positioned. False when
-    // the user stopped it, a stream failed, or the receiver did not come back.
+    // the user stopped it, a stream failed, or the receiver did not come back in time.
     virtual bool CopyFile(CFile& source, CFile& target);
+    // Copies the files and folders of the list below target_folder; false when it stopped
+    // (`failure` says why, `stopped` when the user asked for it).
     virtual bool CopyFiles(CDirList* files, const std::string& source_base,
                            const std::string& target_folder);
+    // Moves one file into another folder of the same side. An existing file there is
+    // replaced only when the entry is in the list overwritten (the user said yes); false
+    // with `failure` set otherwise.
     virtual bool MoveEntry(CDirEntry entry, const std::string& target_folder) = 0;
     // Moves the files of the list (folders are skipped); always true.
     virtual bool MoveFiles(CDirList* files, const std::string& target_folder);
     virtual bool DeleteFiles(CDirList* files) = 0;
     virtual bool RenameFile(CDirEntry entry, const std::string& new_name) = 0;
 
+    // Plans where every file of the list goes, once for the whole transfer: the name made fit
+    // for the target side and unique within the transfer (two sources never share a
+    // target). Sets each file's targetPath; files planned already keep theirs.
+    void PlanTargets(CDirList* files, const std::string& source_base,
+                     const std::string& target_folder);
+    // The path a file of the same side goes to when it is moved into target_folder.
+    virtual std::string MoveTargetPath(const CDirEntry& entry,
+                                       const std::string& target_folder) const = 0;
+    // Whether an entry exists at `path` of this side that is not `entry` itself; fills
+    // `existing` with its record.
+    virtual bool OtherEntryAt(const std::string& path, const CDirEntry& entry,
+                              CDirEntry* existing) const = 0;
+
     ProgressCallback progress = nullptr;
+    void* progress_context = nullptr;
     uint64_t total_bytes = 0;
     uint64_t done_bytes = 0;
     uint32_t start_tick = 0;
+    // How long a copy waits for a receiver that went away; 0 waits until it is back or the
+    // user stops.
+    uint32_t wait_limit_ms = 0;
 
     CDirList listing;
     CDirList copied;
@@ -51,41 +76,80 @@ class CFunctionMgr {
     CDirList resumed;
     CDirList equal_kept;
     CDirList skipped_by_user;
+    // "SOURCE stored as TARGET" for each copied file whose name had to change.
+    std::vector<std::string> renamed;
 
-    // Why the last CopyFile or CopyFiles failed, for the user; empty after a success or stop.
+    // Why the last operation failed, for the user; empty after a success or stop.
     std::string failure;
     // Set when the last CopyFile ended because the user asked to stop.
     bool stopped = false;
 
   protected:
+    // How an existing target is continued.
+    struct ResumePlan {
+        bool resume = false;
+        std::string target_path;  // the file to write: the target, or the last part of one
+        uint64_t held = 0;        // bytes of the parts before it
+    };
+
+    // The steps a side supplies to the pipeline. Each that can fail sets `failure`.
+    // The target of one file before it is made unique: its folder and cleaned name.
+    virtual std::string NaturalTargetPath(const CDirEntry& entry, const std::string& source_base,
+                                          const std::string& target_folder) const = 0;
+    // The n-th variant of a target path (n from 2), within the target side's name limits.
+    virtual std::string UniqueTargetPath(const std::string& path, int n) const = 0;
+    // What makes two target paths one file (the receiver compares its own bytes).
+    virtual std::string TargetKey(const std::string& path) const = 0;
+    virtual void MakeTargetFolder(const CDirEntry& folder, const std::string& source_base,
+                                  const std::string& target_folder) = 0;
+    virtual std::unique_ptr<CFile> OpenSource(const CDirEntry& entry) = 0;
+    virtual ResumePlan DecideResume(CFile& source, const CDirEntry& entry) = 0;
+    virtual std::unique_ptr<CFile> OpenTarget(const std::string& path, bool resume) = 0;
+    // Positions both streams for the copy (after a resume: where it goes on) and takes what
+    // the target holds already off the total.
+    virtual void PositionStreams(CFile& source, CFile& target, const CDirEntry& entry,
+                                 const ResumePlan& plan) = 0;
+    // Gives the target the source's time; called before the copy and again before the close
+    // (a reconnection may have opened the target anew).
+    virtual void StampTarget(CFile& target, const CDirEntry& entry) = 0;
+    // After a copy that succeeded.
+    virtual void FinishTarget(const CDirEntry&, const std::string&) {}
+
     // Starts the counters of a transfer of `files`: total bytes over its files, done bytes 0.
     void StartTransfer(const CDirList& files);
+    // Reads a block for a resume check; a read the lost receiver cut short sets
+    // resume_link_lost_, so that the partial target is kept rather than copied over.
+    unsigned ReadResumeBlock(CFile& file, uint8_t* data, unsigned size);
+    bool resume_link_lost_ = false;
+    // A PC path the transfer must not open: the file that holds the receiver's disk. False
+    // with `failure` set for such a path.
+    bool PcPathAllowed(const std::string& path);
+    // Whether an open that failed did so because the receiver's link is gone.
+    bool OpenLostTheLink() const;
     // Sets the modification time of an open PC file (seconds since 1970).
     static void SetPcFileTime(CFile& file, int64_t time);
     // The time a copied PC target gets; CopyFile gives it to every part it finishes.
     int64_t target_time_ = 0;
     // Bytes the part a split copy continues already holds; taken by the next CopyFile.
     uint64_t resume_part_bytes_ = 0;
-    // Reads a block for a resume check; a read the lost receiver cut short sets
-    // resume_link_lost_, so that the partial target is kept rather than copied over.
-    unsigned ReadResumeBlock(CFile& file, uint8_t* data, unsigned size);
-    bool resume_link_lost_ = false;
 
   private:
     struct CopyState;
+    bool CopyOne(const CDirEntry& entry);
+    // Waits for a receiver whose link was lost, until it is back and its disk mounted afresh
+    // (true), the user stops (`*stop` and `stopped` set) or wait_limit_ms ran out. Streams over
+    // the link must have been abandoned before.
+    bool WaitForReceiver(const std::string& shown, bool* stop);
     bool Reconnect(CopyState& state, CFile& source, CFile& target);
     bool ReopenAfterReconnection(CopyState& state, CFile& source, CFile& target);
-    // Writes back a receiver target; false when the link was lost on the way. Throws when the
-    // disk refused it for another reason.
-    bool FlushReceiverTarget(CopyState& state, CFile& target);
     void StartNextPart(CopyState& state, CFile& target);
     void ProgressStep(CopyState& state);
+    bool Report(const TransferProgress& record);
+    std::string DescribeFailure(const ChunkOutcome& outcome, const CopyState& state,
+                                bool writing) const;
 };
 
 // The session: the two managers, index 0 the PC side, index 1 the receiver side.
-class CBoxFunctionMgr;
-class CWinFunctionMgr;
-
 class COvSession {
   public:
     static COvSession& Get();

@@ -1,10 +1,10 @@
 #include "transfer/name_helpers.h"
 
-#include <sys/statfs.h>
-
 #include <cctype>
+#include <cstdlib>
 #include <string_view>
 
+#include "platform/pc_files.h"
 #include "platform/text.h"
 
 namespace {
@@ -13,20 +13,6 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
 }
-
-// Linux's magic numbers of the file systems it reports through statfs.
-struct FileSystemMagic {
-    long magic;
-    const char* name;
-};
-constexpr FileSystemMagic kFileSystems[] = {
-    {0x4d44, "vfat"},         {0x2011BAB0, "exfat"}, {0xEF53, "ext4"},
-    {0x9123683E, "btrfs"},    {0x58465342, "xfs"},   {0x5346544e, "ntfs"},
-    {0x7366746e, "ntfs3"},    {0x01021994, "tmpfs"}, {0x65735546, "fuseblk"},
-    {0x794c7630, "overlay"},  {0x6969, "nfs"},       {0xFF534D42, "cifs"},
-    {0x2FC12FC1, "zfs"},      {0xF2F52010, "f2fs"},  {0x3153464a, "jfs"},
-    {0x52654973, "reiserfs"}, {0x858458f6, "ramfs"}, {0x9fa0, "proc"},
-};
 
 }  // namespace
 
@@ -121,17 +107,73 @@ void SetFileSystemNameProvider(FileSystemNameProvider provider) {
 
 std::string GetFileSystemName(const std::string& path) {
     if (g_file_system_name_provider != nullptr) return g_file_system_name_provider(path);
-    struct statfs info {};
-    if (statfs(path.c_str(), &info) != 0) return "";
-    for (const FileSystemMagic& fs : kFileSystems)
-        if (static_cast<unsigned long>(info.f_type) == static_cast<unsigned long>(fs.magic))
-            return fs.name;
-    return "";
+    return platform::PcFileSystemName(path);
 }
 
 bool MustSplitLargeFiles(const std::string& path) {
+    // Only where the file system is known to hold files of 4 GiB and more does a recording
+    // stay whole; FAT and anything unknown get parts, so that no copy fails at 4 GiB.
+    static constexpr std::string_view kLargeFileSystems[] = {
+        "ext4", "btrfs", "xfs", "ntfs", "ntfs3", "exfat",    "tmpfs", "nfs",
+        "cifs", "smb2",  "zfs", "f2fs", "jfs",   "reiserfs", "ramfs", "overlay",
+    };
     const std::string name = GetFileSystemName(path);
-    return name == "vfat" || name == "msdos";
+    for (std::string_view large : kLargeFileSystems)
+        if (name == large) return false;
+    return true;
+}
+
+bool MakePcPathComponent(std::string& name) {
+    const std::string before = name;
+    MakePcFileName(name);
+    // Control bytes would reach terminals and file managers; they become "_".
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
+    // A name of only dots or blanks would be no name, or a step out of the folder.
+    if (name.find_first_not_of(". ") == std::string::npos)
+        for (char& c : name) c = '_';
+    if (name.empty()) name = "_";
+    return name == before;
+}
+
+std::string PcTargetFolder(const std::string& target_folder, const std::string& relative) {
+    std::string folder = target_folder;
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    size_t start = 0;
+    while (start < relative.size()) {
+        size_t end = relative.find('\\', start);
+        if (end == std::string::npos) end = relative.size();
+        std::string part = relative.substr(start, end - start);
+        if (!part.empty()) {
+            MakePcPathComponent(part);
+            folder += part + "/";
+        }
+        start = end + 1;
+    }
+    return folder;
+}
+
+std::string SplitPartPath(const std::string& first_part, int part) {
+    // The number stands between the last "~" of the file name (never of a folder above it)
+    // and the extension.
+    const size_t slash = first_part.rfind('/');
+    const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+    size_t cut = first_part.rfind('~');
+    if (cut == std::string::npos || cut < name_start) {
+        cut = first_part.rfind('.');
+        if (cut == std::string::npos || cut < name_start) cut = first_part.size();
+    }
+    return first_part.substr(0, cut) + "~" + std::to_string(part) + ".TP0";
+}
+
+std::string NextPartPath(const std::string& part_path) {
+    const size_t slash = part_path.rfind('/');
+    const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+    const size_t tilde = part_path.rfind('~');
+    const int part = tilde != std::string::npos && tilde >= name_start
+                         ? std::atoi(part_path.c_str() + tilde + 1)
+                         : 0;
+    return SplitPartPath(part_path, part + 1);
 }
 
 std::string CollapseSlashes(std::string path) {

@@ -24,9 +24,21 @@ std::string GetFileSystemName(const std::string& path);
 using FileSystemNameProvider = std::string (*)(const std::string& path);
 void SetFileSystemNameProvider(FileSystemNameProvider provider);
 
-// Whether a copy to the volume holding `path` must be split into parts below 4 GiB: true for
-// the FAT file systems, which cannot hold a file of 4 GiB.
+// Whether a copy to the volume holding `path` must be split into parts below 4 GiB: false
+// only for the file systems known to hold larger files (ext4, btrfs, xfs, NTFS, exFAT, ...).
 bool MustSplitLargeFiles(const std::string& path);
+
+// One step of a PC path made from a receiver name: MakePcFileName, control bytes as "_", and
+// a name of only dots or blanks (".", "..", "") as underscores, so that it stays inside its
+// folder. True when nothing had to change.
+bool MakePcPathComponent(std::string& name);
+// The PC folder for a receiver folder `relative` ("\A\B") below `target_folder`: each step
+// cleaned with MakePcPathComponent; ends with "/".
+std::string PcTargetFolder(const std::string& target_folder, const std::string& relative);
+// Part `part` of a split PC target whose first part is `first_part` (".../Name~0.TP0").
+std::string SplitPartPath(const std::string& first_part, int part);
+// The part after `part_path` (".../Name~3.TP0" gives ".../Name~4.TP0").
+std::string NextPartPath(const std::string& part_path);
 
 // PC paths: every "//" replaced by "/".
 std::string CollapseSlashes(std::string path);

@@ -6,12 +6,25 @@
 #include "app/log.h"
 #include "app/settings.h"
 #include "app/string_table.h"
+#include "platform/pc_files.h"
+
+namespace {
+
+std::string FilledQuestion(const std::string& existing_text, const std::string& new_text) {
+    // The buffer holds any two names the file systems allow.
+    std::string question(existing_text.size() + new_text.size() + 512, '\0');
+    const int n = std::snprintf(question.data(), question.size(), LoadResString(116).c_str(),
+                                existing_text.c_str(), new_text.c_str());
+    question.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return question;
+}
+
+}  // namespace
 
 std::string DescribeFile(const CDirEntry& entry) {
-    const std::time_t when = static_cast<std::time_t>(entry.time);
     std::tm local{};
     char stamp[64] = "";
-    if (localtime_r(&when, &local) != nullptr)
+    if (platform::LocalCalendar(entry.time, &local))
         std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M", &local);
     return entry.name + " (" + stamp + ") " + FormatSize(entry.size);
 }
@@ -44,13 +57,7 @@ bool CheckOverwriteFiles(CFunctionMgr& manager, CDirList* files, const std::stri
         } else if (yes_to_all) {
             answer = OverwriteAnswer::kYes;
         } else {
-            // The texts may be long; the buffer holds any two names the file systems allow.
-            std::string question(existing_text.size() + new_text.size() + 512, '\0');
-            const int n =
-                std::snprintf(question.data(), question.size(), LoadResString(116).c_str(),
-                              existing_text.c_str(), new_text.c_str());
-            question.resize(n > 0 ? static_cast<size_t>(n) : 0);
-            answer = ask(question, context);
+            answer = ask(FilledQuestion(existing_text, new_text), context);
             if (answer == OverwriteAnswer::kYesToAll) yes_to_all = true;
             if (answer == OverwriteAnswer::kNoToAll) no_to_all = true;
         }
@@ -70,6 +77,37 @@ bool CheckOverwriteFiles(CFunctionMgr& manager, CDirList* files, const std::stri
         for (size_t k = files->GetSize(); k-- > 0;)
             if ((*files)[k].fullPath == kept.fullPath) files->RemoveAt(k);
     return !files->IsEmpty();
+}
+
+void CheckMoveTargets(CFunctionMgr& manager, CDirList* files, const std::string& target_folder,
+                      OverwriteQuestion ask, void* context) {
+    LogScope scope("COV_USBDlg::CheckMoveTargets", 2);
+    bool yes_to_all = false, no_to_all = false;
+    for (size_t i = 0; i < files->GetSize();) {
+        const CDirEntry& source = (*files)[i];
+        CDirEntry existing;
+        if (!source.isFile || !manager.OtherEntryAt(manager.MoveTargetPath(source, target_folder),
+                                                    source, &existing)) {
+            ++i;
+            continue;
+        }
+        OverwriteAnswer answer =
+            no_to_all ? OverwriteAnswer::kNo
+            : yes_to_all
+                ? OverwriteAnswer::kYes
+                : ask(FilledQuestion(DescribeFile(existing), DescribeFile(source)), context);
+        if (answer == OverwriteAnswer::kYesToAll) yes_to_all = true;
+        if (answer == OverwriteAnswer::kNoToAll) no_to_all = true;
+        if (answer == OverwriteAnswer::kYes || answer == OverwriteAnswer::kYesToAll) {
+            LogLine("User confirmed replacing " + existing.fullPath + " by " + source.fullPath, 2);
+            manager.overwritten.Add(source);
+            ++i;
+            continue;
+        }
+        if (answer == OverwriteAnswer::kNo || answer == OverwriteAnswer::kNoToAll)
+            manager.skipped_by_user.Add(source);
+        files->RemoveAt(i);
+    }
 }
 
 TransferCounts CountTransfer(const CFunctionMgr& manager) {

@@ -20,6 +20,12 @@ std::string DescribeFile(const CDirEntry& entry);
 bool CheckOverwriteFiles(CFunctionMgr& manager, CDirList* files, const std::string& source_base,
                          const std::string& target_folder, OverwriteQuestion ask, void* context);
 
+// The same question for a move within one side: files whose target in target_folder holds
+// another entry are asked about; a yes puts the file in the manager's list overwritten (which
+// lets MoveEntry replace the target), a no in skipped by user and out of `files`.
+void CheckMoveTargets(CFunctionMgr& manager, CDirList* files, const std::string& target_folder,
+                      OverwriteQuestion ask, void* context);
+
 struct TransferCounts {
     size_t copied_new = 0, overwritten = 0, resumed = 0, equal_kept = 0, skipped = 0;
 };

@@ -79,19 +79,23 @@ bool CFile::Open(const char* file_name, unsigned open_flags, CFileException* err
             return false;
     }
     if (open_flags & modeCreate) flags |= O_CREAT | ((open_flags & modeNoTruncate) ? 0 : O_TRUNC);
-    const int fd = ::open(file_name, flags, 0666);
+    // Opened without blocking, so that a FIFO or device never holds the program; anything but
+    // a regular file is refused below.
+    const int fd = ::open(file_name, flags | O_NONBLOCK, 0666);
     if (fd < 0) {
         if (error != nullptr)
             *error = CFileException(CFileException::CauseFromErrno(errno), errno, file_name);
         return false;
     }
     struct stat status {};
-    if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const int cause = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
         if (error != nullptr)
-            *error = CFileException(CFileException::accessDenied, EISDIR, file_name);
+            *error = CFileException(CFileException::accessDenied, cause, file_name);
         return false;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     m_hFile = fd;
     SetFilePath(file_name);
     return true;
@@ -161,6 +165,35 @@ void CFile::Close() {
     const int fd = m_hFile;
     m_hFile = hFileNull;
     if (::close(fd) != 0) Raise(CFileException::CauseFromErrno(errno), errno);
+}
+
+ChunkOutcome CFile::ReadChunk(void* buffer, unsigned count) {
+    try {
+        return ChunkOutcome::Done(Read(buffer, count));
+    } catch (const CFileException& error) {
+        return {ChunkOutcome::kFailed, 0, static_cast<int>(error.m_lOsError), error.what()};
+    }
+}
+
+ChunkOutcome CFile::WriteChunk(const void* buffer, unsigned count) {
+    try {
+        Write(buffer, count);
+        return ChunkOutcome::Done(count);
+    } catch (const CFileException& error) {
+        const ChunkOutcome::Kind kind = error.m_cause == CFileException::diskFull
+                                            ? ChunkOutcome::kDiskFull
+                                            : ChunkOutcome::kFailed;
+        return {kind, 0, static_cast<int>(error.m_lOsError), error.what()};
+    }
+}
+
+ChunkOutcome CFile::Commit() {
+    try {
+        Flush();
+        return ChunkOutcome::Done(0);
+    } catch (const CFileException& error) {
+        return {ChunkOutcome::kFailed, 0, static_cast<int>(error.m_lOsError), error.what()};
+    }
 }
 
 uint64_t CFile::SeekToBegin() {

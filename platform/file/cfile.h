@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/file/cfile_exception.h"
+#include "platform/file/chunk_outcome.h"
 
 class CFile {
   public:
@@ -61,6 +62,19 @@ class CFile {
     virtual void Close();
     virtual uint64_t SeekToBegin();
     virtual uint64_t SeekToEnd();
+
+    // The copy engine's calls: one chunk read or written, reported as one outcome; never
+    // raise. A PC file's failures are kFailed or kDiskFull.
+    virtual ChunkOutcome ReadChunk(void* buffer, unsigned count);
+    virtual ChunkOutcome WriteChunk(const void* buffer, unsigned count);
+    // Makes what was written so far durable where the file lives; the outcome of that.
+    virtual ChunkOutcome Commit();
+    // True for a stream whose handle lives on the receiver's link: it dies with the link and
+    // is opened again by its path once the receiver is back.
+    virtual bool ReachedOverLink() const { return false; }
+    // Forgets the handle of a stream over a lost link without writing anything back (what it
+    // holds in memory may be stale once the receiver is back). Nothing for a PC file.
+    virtual void Abandon() {}
 
     int m_hFile = hFileNull;
 

@@ -2,6 +2,8 @@
 
 #include "app/log.h"
 #include "platform/last_error.h"
+#include "pvrdisk/fs/orphan_clusters.h"
+#include "pvrdisk/fs/pcfm_internal.h"
 #include "pvrdisk/pcfm.h"
 
 namespace {
@@ -27,6 +29,14 @@ std::string Before(const std::string& text, char separator) {
 
 bool IsFailure(int error) {
     return error != 0 && error != ENOENTRY;
+}
+
+bool IsLinkFailure(int error) {
+    return error == EDEVICE || error == ESHORTIO;
+}
+
+ChunkOutcome Failed(ChunkOutcome::Kind kind, uint32_t bytes, int code) {
+    return {kind, bytes, code, {}};
 }
 
 }  // namespace
@@ -138,4 +148,49 @@ uint64_t CRawFile::SeekToEnd() {
     const uint64_t zero = 0;
     pcfm_seek(handle_, &zero, 2);
     return 0;
+}
+
+ChunkOutcome CRawFile::ReadChunk(void* buffer, unsigned count) {
+    const unsigned done = Read(buffer, count);
+    const int error = pcfm_errno;
+    if (IsLinkFailure(error)) return Failed(ChunkOutcome::kLinkLost, 0, error);
+    if (IsFailure(error)) return Failed(ChunkOutcome::kFailed, 0, error);
+    // A chain that ends before the file's size reads as its end; it is a damaged file.
+    if (done < count && handle_ != nullptr && GetPosition() < GetLength())
+        return Failed(ChunkOutcome::kFailed, done, ENOENTRY);
+    return ChunkOutcome::Done(done);
+}
+
+ChunkOutcome CRawFile::WriteChunk(const void* buffer, unsigned count) {
+    pcfm_errno = 0;
+    const size_t done = pcfm_write(buffer, 1, count, handle_);
+    const int error = pcfm_errno;
+    if (error != 0 && error != ENOENTRY) {
+        LogLine("Write Error: " + FormatDec(error), 1);
+        platform::SetLastError(platform::kErrorReceiverIo);
+    }
+    const auto moved = static_cast<uint32_t>(done);
+    if (IsLinkFailure(error)) return Failed(ChunkOutcome::kLinkLost, moved, error);
+    if (error == EDISKFULL || error == ETOOLARGE)
+        return Failed(ChunkOutcome::kDiskFull, moved, error);
+    if (error != 0) return Failed(ChunkOutcome::kFailed, moved, error);
+    // Clusters ran out part of the way: the disk is full, though the library took what fit.
+    if (done < count) return Failed(ChunkOutcome::kDiskFull, moved, EDISKFULL);
+    return ChunkOutcome::Done(moved);
+}
+
+ChunkOutcome CRawFile::Commit() {
+    if (pcfm_flush(handle_) == 0) return ChunkOutcome::Done(0);
+    const int error = pcfm_errno;
+    return Failed(IsLinkFailure(error) ? ChunkOutcome::kLinkLost : ChunkOutcome::kFailed, 0, error);
+}
+
+void CRawFile::Abandon() {
+    abandoned_chain_ = HeldChain(handle_);
+    if (handle_ != nullptr && pcfm_valid(handle_)) pcfm_discard(handle_);
+    handle_ = nullptr;
+}
+
+int CRawFile::ReclaimOrphans(const std::vector<uint32_t>& clusters) {
+    return ::ReclaimOrphans(handle_, clusters);
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/file/cfile.h"
 
@@ -38,6 +39,22 @@ class CRawFile : public CFile {
     uint64_t SeekToBegin() override;
     uint64_t SeekToEnd() override;
 
+    // One outcome per chunk: a lost link (the block device failed) apart from a full disk and
+    // from a damaged file, which stay so after any reconnection.
+    ChunkOutcome ReadChunk(void* buffer, unsigned count) override;
+    ChunkOutcome WriteChunk(const void* buffer, unsigned count) override;
+    // Writes the allocation-table range and the entry back, keeping the handle open.
+    ChunkOutcome Commit() override;
+    bool ReachedOverLink() const override { return true; }
+    // Drops the handle without writing back its entry or table range; its chain, as the
+    // table in memory had it, is kept for ReclaimOrphans.
+    void Abandon() override;
+    const std::vector<uint32_t>& AbandonedChain() const { return abandoned_chain_; }
+    // Gives back those of `clusters` that the mounted disk marks used but no entry holds (a
+    // write-back the lost link cut short); they reach the disk with this handle's next
+    // write-back. The number given back, or -1.
+    int ReclaimOrphans(const std::vector<uint32_t>& clusters);
+
     // The library handle, null when closed.
     pcfm_file* Handle() const { return handle_; }
 
@@ -46,4 +63,5 @@ class CRawFile : public CFile {
     std::string file_name_;
     std::string file_title_;
     pcfm_file* handle_ = nullptr;
+    std::vector<uint32_t> abandoned_chain_;
 };

@@ -227,12 +227,13 @@ TEST_F(TesselCliTest, ACopyWaitsForAReceiverThatIsPluggedInAgain) {
 }
 
 TEST_F(TesselCliTest, AReceiverThatStaysAwayFailsTheCopyAndTheNextRunResumesIt) {
-    // The engine waits its twenty seconds for the receiver, then gives up.
+    // Without a bound the copy waits until the receiver is back or Ctrl+C; --wait bounds it.
     const std::string data = RandomBytes(40 * 1048576 + 7, 12);
     WriteFileBytes(folder_.File("rec.ts"), data);
-    const Result lost =
-        Emulated({"put", folder_.File("rec.ts"), "C:\\"}, "unplug-after-bytes=26214400");
+    const Result lost = Emulated({"--wait", "3", "put", folder_.File("rec.ts"), "C:\\"},
+                                 "unplug-after-bytes=26214400");
     EXPECT_NE(lost.status, 0);
+    EXPECT_THAT(lost.err, HasSubstr("did not come back within 3 s"));
     EXPECT_THAT(lost.err, HasSubstr("run the same command again"));
     ExpectClean();
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace {
 
 TEST(MakePcFileName, ReplacesTheNineCharactersOneForOne) {
@@ -69,12 +71,57 @@ TEST(TargetFolder, JoinsAndCollapsesDoubledSeparators) {
     EXPECT_EQ(CollapseBackslashes("C:\\\\a\\\\\\b"), "C:\\a\\\\b");
 }
 
-TEST(FileSystemName, NamesTheVolumeAndSplitsOnlyOnFat) {
-    const std::string name = GetFileSystemName("/tmp");
-    EXPECT_FALSE(name.empty());
+std::string g_volume_name;
+std::string NamedVolume(const std::string&) {
+    return g_volume_name;
+}
+
+// Recordings stay whole only where the volume is known to hold files of 4 GiB: on FAT and on
+// anything unknown they go in parts, so that no copy fails at 4 GiB.
+TEST(FileSystemName, SplitsUnlessTheVolumeIsKnownToHoldLargeFiles) {
+    EXPECT_FALSE(GetFileSystemName("/tmp").empty());
     EXPECT_EQ(GetFileSystemName("/no/such/folder"), "");
-    EXPECT_FALSE(MustSplitLargeFiles("/proc"));
-    EXPECT_FALSE(MustSplitLargeFiles("/no/such/folder"));
+    EXPECT_TRUE(MustSplitLargeFiles("/no/such/folder"));
+    SetFileSystemNameProvider(NamedVolume);
+    for (const char* whole : {"ext4", "btrfs", "xfs", "ntfs3", "exfat", "tmpfs", "nfs", "zfs"}) {
+        g_volume_name = whole;
+        EXPECT_FALSE(MustSplitLargeFiles("/x")) << whole;
+    }
+    for (const char* parts : {"vfat", "msdos", "", "fuseblk", "proc", "squashfs"}) {
+        g_volume_name = parts;
+        EXPECT_TRUE(MustSplitLargeFiles("/x")) << parts;
+    }
+    SetFileSystemNameProvider(nullptr);
+}
+
+// Receiver names become PC path steps that stay inside the target folder.
+TEST(PcNames, ReceiverNamesNeverLeaveTheTargetFolder) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"..", "__"},
+        {".", "_"},
+        {"", "_"},
+        {"  ", "__"},
+        {"a/b", "a-b"},
+        {"a\\b", "a b"},
+        {"ab\x05zz", "ab_zz"},
+        {"..\\..\\up", ".. .. up"},
+        {"...", "___"},
+        {"News.TP0", "News.TP0"},
+    };
+    for (const auto& [name, expected] : cases) {
+        std::string cleaned = name;
+        MakePcPathComponent(cleaned);
+        EXPECT_EQ(cleaned, expected) << name;
+    }
+    EXPECT_EQ(PcTargetFolder("/t", "\\..\\a/b\\.\\"), "/t/__/a-b/_/");
+    EXPECT_EQ(PcTargetFolder("/t/", ""), "/t/");
+}
+
+TEST(SplitParts, PartNamesComeFromTheFileNameOnly) {
+    EXPECT_EQ(SplitPartPath("/a~b/Rec~0.TP0", 3), "/a~b/Rec~3.TP0");
+    EXPECT_EQ(NextPartPath("/a~b/Rec~9.TP0"), "/a~b/Rec~10.TP0");
+    EXPECT_EQ(NextPartPath("/x~1/Rec.TP0"), "/x~1/Rec~1.TP0");
+    EXPECT_EQ(NextPartPath("/x~1/Rec~12.TP0"), "/x~1/Rec~13.TP0");
 }
 
 }  // namespace

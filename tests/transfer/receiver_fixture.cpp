@@ -71,8 +71,7 @@ void ReceiverFixture::SetUp() {
 }
 
 void ReceiverFixture::TearDown() {
-    pcfm_release();
-    CloseUSBDrv();
+    connection_.Close();
     emulator::AttachEmulatedReceiver(nullptr);
     receiver_.reset();
 }
@@ -86,19 +85,19 @@ void ReceiverFixture::Connect() {
     receiver_ = std::make_unique<emulator::EmulatedReceiver>();
     ASSERT_TRUE(receiver_->Open(image_));
     emulator::AttachEmulatedReceiver(receiver_.get());
-    SetLinkBackend(emulator::EmulatedLinkBackend());
-    SetTransferBufferSize(settings::BufferSize());
-    CreateTransferEvents();
-    ASSERT_EQ(InitDevice(), 1);
-    pcfm_set_block_driver(&usb_block_driver);
-    ASSERT_EQ(OV_FILE_init(), 0);
+    ReceiverConfig config;
+    config.backend = &emulator::EmulatedLinkBackend();
+    config.backing_file = image_;
+    config.sectors = receiver_->SectorCount();
+    config.buffer_size = settings::BufferSize();
+    std::string error;
+    ASSERT_TRUE(connection_.Open(config, &error)) << error;
 }
 
 void ReceiverFixture::Reconnect() {
     for (int i = 0; i < 400 && !receiver_->IsPlugged(); ++i) platform::SleepMs(5);
     ASSERT_TRUE(receiver_->IsPlugged());
-    Connect_ReopenPIPE();
-    ASSERT_EQ(OV_FILE_init(), 0);
+    ASSERT_TRUE(connection_.Reinitialise());
     UsbFailure = false;
 }
 

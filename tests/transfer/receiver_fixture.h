@@ -9,6 +9,7 @@
 
 #include "emulator/emulated_receiver.h"
 #include "tests/support/temp_folder.h"
+#include "transfer/receiver_connection.h"
 
 class ReceiverFixture : public ::testing::Test {
   protected:
@@ -33,6 +34,7 @@ class ReceiverFixture : public ::testing::Test {
     TempFolder folder_;
     std::string image_;
     std::unique_ptr<emulator::EmulatedReceiver> receiver_;
+    ReceiverConnection connection_;
 };
 
 // Random bytes of a given length, the same for the same seed.
