@@ -66,7 +66,9 @@ static NTSTATUS NTAPI OvAddDevice(PDRIVER_OBJECT DriverObject,
     extension->PreviousDeviceState = OvNotStarted;
     KeInitializeSpinLock(&extension->DeviceStateLock);
     KeInitializeEvent(&extension->RemoveEvent, SynchronizationEvent, FALSE);
-    KeInitializeEvent(&extension->StopEvent, SynchronizationEvent, TRUE);
+    // A notification event: it stays set while nothing but the initial reference is held, so
+    // query-stop and a later power-down can both wait for it.
+    KeInitializeEvent(&extension->StopEvent, NotificationEvent, TRUE);
     extension->IoCount = 1;
     KeInitializeSpinLock(&extension->IoCountLock);
     KeInitializeSpinLock(&extension->IdleStateLock);

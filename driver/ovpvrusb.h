@@ -76,7 +76,7 @@ typedef struct _OV_DEVICE_EXTENSION {
     KSPIN_LOCK DeviceStateLock;
 
     KEVENT RemoveEvent;  // set when IoCount reaches 0
-    KEVENT StopEvent;    // set when IoCount falls to 1
+    KEVENT StopEvent;    // set while IoCount is 1 (a notification event)
     LONG IoCount;        // 1 while the device exists, + 1 per request being worked on
     KSPIN_LOCK IoCountLock;
 

@@ -3,14 +3,16 @@
 // aborting the pipes in use at removal.
 #include "driver/ovpvrusb.h"
 
+// Reads a descriptor into Buffer; *Read receives the bytes the device sent.
 static NTSTATUS OvReadDescriptor(POV_DEVICE_EXTENSION Extension, UCHAR Type, PVOID Buffer,
-                                 ULONG Length) {
+                                 ULONG Length, PULONG Read) {
     const USHORT urbSize = sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST);
     PURB urb = (PURB)ExAllocatePoolWithTag(NonPagedPoolNx, urbSize, OV_POOL_TAG);
     if (urb == NULL) return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(urb, urbSize);
     UsbBuildGetDescriptorRequest(urb, urbSize, Type, 0, 0, Buffer, NULL, Length, NULL);
     const NTSTATUS status = OvCallUsbSynchronously(Extension, urb);
+    *Read = NT_SUCCESS(status) ? urb->UrbControlDescriptorRequest.TransferBufferLength : 0;
     ExFreePoolWithTag(urb, OV_POOL_TAG);
     return status;
 }
@@ -18,17 +20,23 @@ static NTSTATUS OvReadDescriptor(POV_DEVICE_EXTENSION Extension, UCHAR Type, PVO
 static NTSTATUS OvReadConfigurationDescriptor(POV_DEVICE_EXTENSION Extension) {
     USB_CONFIGURATION_DESCRIPTOR head;
     RtlZeroMemory(&head, sizeof(head));
+    ULONG read = 0;
     NTSTATUS status =
-        OvReadDescriptor(Extension, USB_CONFIGURATION_DESCRIPTOR_TYPE, &head, sizeof(head));
+        OvReadDescriptor(Extension, USB_CONFIGURATION_DESCRIPTOR_TYPE, &head, sizeof(head), &read);
     if (!NT_SUCCESS(status)) return status;
-    if (head.wTotalLength < sizeof(head)) return STATUS_UNSUCCESSFUL;
+    if (read != sizeof(head) || head.wTotalLength < sizeof(head)) return STATUS_UNSUCCESSFUL;
 
     PUSB_CONFIGURATION_DESCRIPTOR whole = (PUSB_CONFIGURATION_DESCRIPTOR)ExAllocatePoolWithTag(
         NonPagedPoolNx, head.wTotalLength, OV_POOL_TAG);
     if (whole == NULL) return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(whole, head.wTotalLength);
-    status =
-        OvReadDescriptor(Extension, USB_CONFIGURATION_DESCRIPTOR_TYPE, whole, head.wTotalLength);
+    status = OvReadDescriptor(Extension, USB_CONFIGURATION_DESCRIPTOR_TYPE, whole,
+                              head.wTotalLength, &read);
+    // The whole descriptor must be what its head announced: every later parse and the copy
+    // to user mode go by its wTotalLength, which must therefore lie within this buffer and be
+    // covered by bytes the device really sent.
+    if (NT_SUCCESS(status) && (read != head.wTotalLength || whole->wTotalLength != read))
+        status = STATUS_DEVICE_DATA_ERROR;
     if (!NT_SUCCESS(status)) {
         ExFreePoolWithTag(whole, OV_POOL_TAG);
         return status;
@@ -100,8 +108,9 @@ static NTSTATUS OvSelectInterfaces(POV_DEVICE_EXTENSION Extension) {
 NTSTATUS OvConfigureDevice(POV_DEVICE_EXTENSION Extension) {
     USB_DEVICE_DESCRIPTOR device;
     RtlZeroMemory(&device, sizeof(device));
+    ULONG read = 0;
     NTSTATUS status =
-        OvReadDescriptor(Extension, USB_DEVICE_DESCRIPTOR_TYPE, &device, sizeof(device));
+        OvReadDescriptor(Extension, USB_DEVICE_DESCRIPTOR_TYPE, &device, sizeof(device), &read);
     if (NT_SUCCESS(status)) status = OvReadConfigurationDescriptor(Extension);
     if (NT_SUCCESS(status)) status = OvSelectInterfaces(Extension);
     // A device that could not be configured keeps nothing of it.

@@ -158,6 +158,57 @@ TEST_F(DriverTest, QueryStopWaitsForARunningTransfer) {
     EXPECT_EQ(host_->Close(*pipe), STATUS_SUCCESS);
 }
 
+// Query-stop and a power-down both wait for the running transfer. Its end must wake both: an
+// auto-reset event would wake one and leave the other waiting for ever.
+TEST_F(DriverTest, TheEndOfTheLastTransferWakesQueryStopAndPowerDownAlike) {
+    PlugIn();
+    std::unique_ptr<kernel_model::FileHandle> pipe = Open(u"\\PIPE01");
+    bus_->HoldTransfers(true);
+    std::vector<uint8_t> buffer(512);
+    std::unique_ptr<kernel_model::PendingRequest> read =
+        host_->StartTransfer(*pipe, true, buffer.data(), 512);
+    ASSERT_EQ(read->dispatch_status, STATUS_PENDING);
+
+    NTSTATUS query_status = STATUS_PENDING;
+    std::thread query([&] { query_status = host_->Pnp(IRP_MN_QUERY_STOP_DEVICE); });
+    POWER_STATE d3;
+    d3.DeviceState = PowerDeviceD3;
+    std::unique_ptr<kernel_model::PendingRequest> power =
+        host_->StartPower(IRP_MN_SET_POWER, DevicePowerState, d3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(power->Completed());
+
+    bus_->ReleaseHeldTransfers();
+    query.join();
+    EXPECT_EQ(query_status, STATUS_SUCCESS);
+    ASSERT_TRUE(power->WaitForCompletion(5000));
+    EXPECT_EQ(power->Status(), STATUS_SUCCESS);
+    EXPECT_EQ(bus_->DevicePower(), PowerDeviceD3);
+    EXPECT_EQ(host_->Pnp(IRP_MN_CANCEL_STOP_DEVICE), STATUS_SUCCESS);
+    EXPECT_EQ(host_->Close(*pipe), STATUS_SUCCESS);
+}
+
+// A device whose configuration descriptor announces more than it sends.
+class ShortConfigurationDriverTest : public DriverTest {
+  protected:
+    std::vector<uint8_t> ConfigurationDescriptor() override {
+        std::vector<uint8_t> bytes = kernel_model::ReceiverConfigurationDescriptor(false, false);
+        const size_t announced = bytes.size() + 16;
+        bytes[2] = static_cast<uint8_t>(announced);
+        bytes[3] = static_cast<uint8_t>(announced >> 8);
+        return bytes;
+    }
+};
+
+TEST_F(ShortConfigurationDriverTest, StartFailsAndKeepsNoDescriptor) {
+    ASSERT_EQ(host_->Load(), STATUS_SUCCESS);
+    ASSERT_EQ(host_->AddDevice(), STATUS_SUCCESS);
+    EXPECT_FALSE(NT_SUCCESS(host_->Pnp(IRP_MN_START_DEVICE)));
+    EXPECT_EQ(Extension()->DeviceState, OvNotStarted);
+    EXPECT_EQ(Extension()->ConfigurationDescriptor, nullptr);
+    EXPECT_EQ(bus_->SelectConfigurations(), 0u);
+}
+
 class TwoInterfaceDriverTest : public DriverTest {
   protected:
     std::vector<uint8_t> ConfigurationDescriptor() override {
