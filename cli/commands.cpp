@@ -29,9 +29,11 @@ CFunctionMgr& Manager(int side) {
     return *COvSession::Get().Manager(side);
 }
 
+std::string Visible(const std::string& text);
+
 int Fail(const std::string& text) {
     EndProgressLine();
-    std::fprintf(stderr, "tessel: %s\n", text.c_str());
+    std::fprintf(stderr, "tessel: %s\n", Visible(text).c_str());
     return 1;
 }
 
@@ -66,6 +68,23 @@ bool FindReceiverEntry(const std::string& path, CDirEntry* record, std::string* 
             return true;
         }
     return false;
+}
+
+// Text from the disk as it may reach a terminal: control bytes written as \xNN, so that no
+// name can carry an escape sequence.
+std::string Visible(const std::string& text) {
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            shown += c;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+        shown += escaped;
+    }
+    return shown;
 }
 
 // `text` filled up with blanks to `width` characters (not bytes: names are UTF-8).
@@ -103,6 +122,7 @@ bool Transfer(CFunctionMgr& manager, CDirList selection, const std::string& base
     EndProgressLine();
     for (size_t i = renamed_before; i < manager.renamed.size(); ++i)
         std::printf("%s\n", manager.renamed[i].c_str());
+    for (const std::string& failure : manager.failures) Fail("not copied: " + failure);
     return ok;
 }
 
@@ -112,9 +132,9 @@ int TransferResult(const CFunctionMgr& manager, bool ok) {
     if (manager.stopped)
         return Fail("stopped; the partial file stays and is resumed when the same copy runs again");
     if (manager.failure.empty()) return 1;  // the sources that were missing are named above
-    return Fail(manager.failure +
-                "; files copied before stay, run the same command again to "
-                "resume the rest");
+    return Fail(
+        "not everything was copied (see above); what was copied stays, and running the "
+        "same command again resumes the rest");
 }
 
 }  // namespace
@@ -140,8 +160,8 @@ int ListFolder(const std::string& folder, const std::string& filter) {
                 Padded(LoadResString(128), 36).c_str(), LoadResString(105).c_str(), "Attr",
                 LoadResString(107).c_str());
     for (const CDirEntry* row : rows)
-        std::printf("%s %s %12s %-4s %s\n", Padded(ColumnText(*row, 0), 40).c_str(),
-                    Padded(ColumnText(*row, 1), 36).c_str(), ColumnText(*row, 2).c_str(),
+        std::printf("%s %s %12s %-4s %s\n", Padded(Visible(ColumnText(*row, 0)), 40).c_str(),
+                    Padded(Visible(ColumnText(*row, 1)), 36).c_str(), ColumnText(*row, 2).c_str(),
                     ColumnText(*row, 3).c_str(), ColumnText(*row, 4).c_str());
     return 0;
 }
@@ -167,7 +187,7 @@ int GetFiles(const std::vector<std::string>& sources, const std::string& pc_fold
         const CDirList gathered = GatherSelection(one, true, &problems);
         ok = ReportProblems(problems) && ok;
         ok = Transfer(box, gathered, parent, target, options) && ok;
-        if (!ok && (box.stopped || !box.failure.empty())) break;
+        if (box.stopped || box.TransferEnded()) break;
     }
     return TransferResult(box, ok);
 }
@@ -197,7 +217,7 @@ int PutFiles(const std::vector<std::string>& sources, const std::string& receive
         const CDirList gathered = GatherSelection(one, false, &problems);
         ok = ReportProblems(problems) && ok;
         ok = Transfer(win, gathered, parent, target, options) && ok;
-        if (!ok && (win.stopped || !win.failure.empty())) break;
+        if (win.stopped || win.TransferEnded()) break;
     }
     return TransferResult(win, ok);
 }

@@ -113,7 +113,9 @@ void CFunctionMgr::PlanTargets(CDirList* files, const std::string& source_base,
 bool CFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
                              const std::string& target_folder) {
     failure.clear();
+    failures.clear();
     stopped = false;
+    transfer_ended_ = false;
     PlanTargets(files, source_base, target_folder);
     StartTransfer(*files);
     // The list holds each folder before the entries inside it.
@@ -123,6 +125,7 @@ bool CFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
             continue;
         }
         bool ok = false;
+        failure.clear();
         try {
             ok = CopyOne(entry);
         } catch (const std::exception& error) {
@@ -130,9 +133,14 @@ bool CFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
             failure = error.what();
         }
         if (!ok) {
-            if (failure.empty() && !stopped) failure = "copy of " + entry.fullPath + " failed";
-            if (!stopped) LogLine("Copy failed: " + failure, 1);
-            return false;
+            if (stopped) return false;
+            if (failure.empty()) failure = "copy of " + entry.fullPath + " failed";
+            LogLine("Copy failed: " + failure, 1);
+            failures.push_back(failure);
+            // A file that cannot be copied is said and the others go on; a full target or a
+            // receiver that stays away ends the transfer.
+            if (transfer_ended_) return false;
+            continue;
         }
         copied.Add(entry);
         const std::string stored = NameOf(entry.targetPath);
@@ -141,7 +149,8 @@ bool CFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
             LogLine(renamed.back(), 2);
         }
     }
-    return true;
+    if (!failures.empty()) failure = failures.back();
+    return failures.empty();
 }
 
 bool CFunctionMgr::OpenLostTheLink() const {
@@ -351,6 +360,7 @@ bool CFunctionMgr::WaitForReceiver(const std::string& shown, bool* stop) {
     ReceiverConnection* receiver = ActiveReceiver();
     if (receiver == nullptr) {
         failure = "the link to the receiver was lost";
+        transfer_ended_ = true;
         return false;
     }
     platform::SleepMs(100);
@@ -380,6 +390,7 @@ bool CFunctionMgr::WaitForReceiver(const std::string& shown, bool* stop) {
         if (!back && wait_limit_ms != 0 && platform::GetTickCount() - wait_start >= wait_limit_ms) {
             failure = "the receiver did not come back within " +
                       std::to_string(wait_limit_ms / 1000) + " s";
+            transfer_ended_ = true;
             return false;
         }
     }
@@ -472,6 +483,7 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
                 link_lost = true;
             } else if (!read.ok()) {
                 failure = DescribeFailure(read, state, false);
+                transfer_ended_ = read.kind == ChunkOutcome::kDiskFull;
                 break;
             } else if (n > 0) {
                 // A chunk that would take a part past the largest FAT file goes to a new part
@@ -485,6 +497,7 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
                     link_lost = true;
                 } else if (!written.ok()) {
                     failure = DescribeFailure(written, state, true);
+                    transfer_ended_ = written.kind == ChunkOutcome::kDiskFull;
                     break;
                 } else {
                     if (state.split && state.part_bytes > kSplitLimit) {
@@ -528,6 +541,7 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
             if (link_lost) {
                 if (++state.fruitless_reconnections > kFruitlessReconnections) {
                     failure = "the receiver keeps failing at the same place";
+                    transfer_ended_ = true;
                     break;
                 }
                 if (Reconnect(state, source, target)) continue;

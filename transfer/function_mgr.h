@@ -81,6 +81,12 @@ class CFunctionMgr {
 
     // Why the last operation failed, for the user; empty after a success or stop.
     std::string failure;
+    // Every file the last CopyFiles could not copy, with the reason. A file that fails is
+    // said and the transfer goes on with the next, unless the target is full or the receiver
+    // stays away.
+    std::vector<std::string> failures;
+    // Whether the last failure ended the whole transfer (full target, receiver away).
+    bool TransferEnded() const { return transfer_ended_; }
     // Set when the last CopyFile ended because the user asked to stop.
     bool stopped = false;
 
@@ -130,6 +136,8 @@ class CFunctionMgr {
     static void SetPcFileTime(CFile& file, int64_t time);
     // The time a copied PC target gets; CopyFile gives it to every part it finishes.
     int64_t target_time_ = 0;
+    // Set when a failure ends the whole transfer, not only the file.
+    bool transfer_ended_ = false;
     // Bytes the part a split copy continues already holds; taken by the next CopyFile.
     uint64_t resume_part_bytes_ = 0;
 

@@ -85,6 +85,17 @@ class ReceiverGathering {
             if (!record.isFile) Folder(record.fullPath);
     }
 
+    // The folders above `folder` count as visited: a link back up to one of them is a loop.
+    void SeedAncestors(const std::string& folder) {
+        const std::string path = CollapseBackslashes(folder);
+        for (size_t cut = path.find('\\'); cut != std::string::npos && cut + 1 < path.size();
+             cut = path.find('\\', cut + 1)) {
+            ReceiverEntryId id;
+            if (IdentifyReceiverEntry(ToBox(path.substr(0, cut + 1)).c_str(), &id))
+                visited_.insert(id.root ? 0 : id.first_cluster);
+        }
+    }
+
   private:
     // Whether the path of a listed entry leads back to exactly that entry.
     static bool Addressable(const std::string& path, const pcfm_dirent& e, uint32_t folder) {
@@ -157,7 +168,9 @@ class PcGathering {
 }  // namespace
 
 void GatherReceiverFolder(const std::string& folder, CDirList* gathered, GatherProblems* problems) {
-    ReceiverGathering(gathered, problems).Folder(folder);
+    ReceiverGathering gathering(gathered, problems);
+    gathering.SeedAncestors(folder);
+    gathering.Folder(folder);
 }
 
 void GatherPcFolder(const std::string& folder, CDirList* gathered, GatherProblems* problems) {
@@ -175,9 +188,10 @@ CDirList GatherSelection(const CDirList& selected, bool receiver_side, GatherPro
     PcGathering pc(&gathered, problems);
     for (const CDirEntry& record : roots) {
         if (record.isFile) continue;
-        if (receiver_side)
+        if (receiver_side) {
+            receiver.SeedAncestors(record.fullPath);
             receiver.Folder(record.fullPath);
-        else
+        } else
             pc.Folder(record.fullPath, 0);
     }
     return gathered;

@@ -41,6 +41,12 @@ bool ReceiverConnection::Open(const ReceiverConfig& config, std::string* error, 
     if (!config_.backing_file.empty()) platform::InspectPcTarget(config_.backing_file, &backing_);
     if (config_.backend == nullptr) {
         errno = 0;
+        platform::PcFileInfo info;
+        if (platform::InspectPcTarget(config_.image, &info) &&
+            info.kind == platform::PcKind::kDirectory) {
+            *error = config_.image + " is a folder, not a disk image";
+            return false;
+        }
         if (!OpenBlockImage(config_.image, config_.read_only)) {
             *error = ImageProblem(config_.image, config_.read_only);
             return false;

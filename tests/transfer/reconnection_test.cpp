@@ -3,14 +3,18 @@
 // target ends identical to the source and the disk clean. TESSEL_RECONNECT_RUNS sets the
 // number of seeded runs of each case.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 
 #include "app/string_table.h"
+#include "emulator/image/receiver_image.h"
 #include "platform/profile_store.h"
 #include "pvrdisk/fs/raw_file.h"
+#include "pvrdisk/pcfm.h"
 #include "tests/transfer/receiver_fixture.h"
 #include "tests/transfer/split_recording.h"
 #include "transfer/box_function_mgr.h"
@@ -225,6 +229,60 @@ TEST_F(ReconnectionTest, AReceiverThatStaysAwayLeavesAPartialTargetTheNextCopyRe
     EXPECT_EQ(win_.resumed.GetSize(), 1u);
     EXPECT_LT(receiver_->GetCounters().bytes_to_device, data.size() - partial.size() + (1u << 20));
     EXPECT_TRUE(ReadReceiver("C:\\rec.ts") == data);
+    ExpectDiskClean();
+}
+
+// While the receiver is away it may write its own disk. A second process writes a file into
+// the image then; after the copy both files are whole and the disk is clean: nothing held in
+// memory from before the outage went back to the disk.
+std::string g_image_for_writer;
+bool g_written_while_away = false;
+
+bool WriteAnotherFileWhileAway(const TransferProgress& progress, void*) {
+    if (progress.phase != TransferProgress::kWaiting || g_written_while_away) return true;
+    g_written_while_away = true;
+    const pid_t child = fork();
+    if (child == 0) {
+        // The child has its own copy of the library's state: it drops it and mounts the
+        // image itself, as the receiver would.
+        pcfm_release();
+        if (image::MountReceiverImage(g_image_for_writer) != 0) _exit(2);
+        pcfm_file* file = pcfm_open("C:\\other.bin", "wb");
+        const std::string bytes = RandomBytes(3u << 20, 99);
+        const bool ok = file != nullptr &&
+                        pcfm_write(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
+                        pcfm_close(file) == 0;
+        image::UnmountReceiverImage();
+        _exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return true;
+}
+
+TEST_F(ReconnectionTest, WhatTheReceiverWroteWhileAwayStaysIntact) {
+    MakeImage(256ull << 20, 32768);
+    Connect();
+    std::filesystem::create_directories(Pc("pc"));
+    // Before its first write-back (16 MiB) the target's clusters are free on the disk, where
+    // the receiver's own file takes them.
+    const std::string data = RandomBytes(12u << 20, 55);
+    WriteFileBytes(Pc("pc/rec.ts"), data);
+    emulator::FaultPlan plan;
+    plan.unplug_after_bytes = 6u << 20;
+    plan.replug_after_ms = 2500;
+    receiver_->SetFaultPlan(plan);
+    g_image_for_writer = image_;
+    g_written_while_away = false;
+    win_.progress = WriteAnotherFileWhileAway;
+    EXPECT_TRUE(Copy(true, Pc("pc"), "rec.ts", "C:\\")) << win_.failure;
+    win_.progress = nullptr;
+    EXPECT_TRUE(g_written_while_away);
+    receiver_->SetFaultPlan({});
+    Reconnect();
+    EXPECT_TRUE(ReadReceiver("C:\\rec.ts") == data);
+    EXPECT_TRUE(ReadReceiver("C:\\other.bin") == RandomBytes(3u << 20, 99));
     ExpectDiskClean();
 }
 
