@@ -26,7 +26,6 @@ constexpr int kNestEntries = 40;
 
 // Field offsets of the 64-byte directory entry.
 constexpr uint32_t kNameField = 0;
-constexpr uint32_t kExtensionField = 32;
 constexpr uint32_t kFirstClusterField = 48;
 constexpr uint32_t kLastClusterField = 52;
 

@@ -1,46 +1,29 @@
-// Writes the seed corpus of the receiver-disk fuzzer: generated images, each cut after its
-// last sector that is not zero (the fuzzer reads the rest as zeros).
-#include <fcntl.h>
-#include <unistd.h>
-
+// Writes the seed corpus of the receiver-disk fuzzer: generated images in their compact form
+// (compact_disk.h), file clusters cut to their first kFileClusterCut bytes.
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "emulator/image/folder_filler.h"
+#include "emulator/image/hostile_image.h"
 #include "emulator/image/receiver_image.h"
 #include "emulator/image/sample_content.h"
+#include "fuzz/fs/compact_disk.h"
 #include "pvrdisk/pcfm.h"
 
 namespace {
 
 constexpr uint32_t kClusterBytes = 32768;
+constexpr size_t kFileClusterCut = 1024;
 
-bool SaveTrimmed(const std::string& image, const std::string& seed) {
-    const int fd = open(image.c_str(), O_RDONLY);
-    if (fd < 0) return false;
-    std::vector<uint8_t> bytes;
-    uint8_t sector[512];
-    uint64_t last_used = 0;
-    for (uint64_t offset = 0;; offset += sizeof sector) {
-        const off_t data = lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
-        if (data < 0) break;
-        offset = static_cast<uint64_t>(data) / 512 * 512;
-        if (pread(fd, sector, sizeof sector, static_cast<off_t>(offset)) != sizeof sector) break;
-        for (uint8_t byte : sector)
-            if (byte != 0) {
-                last_used = offset + sizeof sector;
-                break;
-            }
-    }
-    bytes.resize(last_used);
-    const bool ok = pread(fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
-    close(fd);
+bool SaveCompact(const std::string& image, size_t cluster_cut, const std::string& seed) {
+    std::vector<uint8_t> compact;
+    if (!fuzzing::EncodeCompactDisk(image, cluster_cut, &compact)) return false;
     FILE* out = std::fopen(seed.c_str(), "wb");
     if (out == nullptr) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    return std::fclose(out) == 0 && written && ok;
+    const bool written = std::fwrite(compact.data(), 1, compact.size(), out) == compact.size();
+    return std::fclose(out) == 0 && written;
 }
 
 using Filler = bool (*)(std::string* error);
@@ -102,21 +85,26 @@ int main(int argc, char** argv) {
     const struct {
         const char* name;
         Filler fill;
-    } seeds[] = {{"empty", Empty},
-                 {"small_tree", SmallTree},
-                 {"fragmented", Fragmented},
-                 {"full_folder", FullFolder},
-                 {"recording", Recording}};
+        size_t cluster_cut;  // the full folder needs all of its cluster
+    } seeds[] = {
+        {"empty", Empty, kFileClusterCut},           {"small_tree", SmallTree, kFileClusterCut},
+        {"fragmented", Fragmented, kFileClusterCut}, {"full_folder", FullFolder, kClusterBytes},
+        {"recording", Recording, kFileClusterCut},   {"hostile", nullptr, kFileClusterCut}};
     for (const auto& seed : seeds) {
         std::string error;
-        if (!image::MakeReceiverImage(image_path, image::MaxImageBytes(kClusterBytes),
-                                      kClusterBytes, &error) ||
-            image::MountReceiverImage(image_path) != 0 || !seed.fill(&error)) {
+        bool ok = image::MakeReceiverImage(image_path, image::MaxImageBytes(kClusterBytes),
+                                           kClusterBytes, &error);
+        if (ok && seed.fill == nullptr) {
+            ok = image::FillHostileContent(image_path, &error);
+        } else if (ok) {
+            ok = image::MountReceiverImage(image_path) == 0 && seed.fill(&error);
+            image::UnmountReceiverImage();
+        }
+        if (!ok) {
             std::fprintf(stderr, "seed %s: %s (%d)\n", seed.name, error.c_str(), pcfm_errno);
             return 1;
         }
-        image::UnmountReceiverImage();
-        if (!SaveTrimmed(image_path, folder + "/" + seed.name)) return 1;
+        if (!SaveCompact(image_path, seed.cluster_cut, folder + "/" + seed.name)) return 1;
     }
     std::filesystem::remove(image_path);
     return 0;

@@ -1,26 +1,80 @@
 #include "fuzz/fs/memory_disk.h"
 
+#include <array>
 #include <cstring>
+#include <memory>
 
 namespace fuzzing {
 
 namespace {
 
-const uint8_t* g_data = nullptr;
-size_t g_size = 0;
-uint64_t g_sector_limit = 0;
-std::unordered_map<uint32_t, std::array<uint8_t, kSectorSize>> g_overlay;
+// The first sectors (where the boot sector, the table and the first clusters of a small disk
+// lie) are held in place, the rest by open addressing over a fixed table. A sector belongs to
+// the current disk only when its stamp is the current one, so that a reset is one increment.
+constexpr uint32_t kDirectSectors = 1 << 16;
+constexpr uint32_t kSlots = 1 << 15;
+constexpr uint32_t kMaxSectors = 1 << 14;
 
-void ReadOne(uint32_t sector, uint8_t* into) {
-    const auto written = g_overlay.find(sector);
-    if (written != g_overlay.end()) {
-        std::memcpy(into, written->second.data(), kSectorSize);
-        return;
+struct Slot {
+    uint32_t stamp;
+    uint32_t sector;
+    uint32_t index;  // into the sector store
+};
+
+// The sector arrays are left uninitialised: a sector is read only once its stamp says it was
+// put or written, so their pages are touched only as the disk uses them.
+struct Store {
+    std::array<uint32_t, kDirectSectors> direct_stamps{};
+    std::array<std::array<uint8_t, kSectorSize>, kDirectSectors> direct;
+    std::array<Slot, kSlots> slots{};
+    std::array<std::array<uint8_t, kSectorSize>, kMaxSectors> sectors;
+    uint32_t used = 0;
+    uint32_t stamp = 1;
+    uint64_t limit = 0;
+};
+
+Store& TheStore() {
+    static const std::unique_ptr<Store> store(new Store);
+    return *store;
+}
+
+uint32_t Hash(uint32_t sector) {
+    return (sector * 2654435761u) >> 17;
+}
+
+uint8_t* Find(uint32_t sector) {
+    Store& store = TheStore();
+    if (sector < kDirectSectors)
+        return store.direct_stamps[sector] == store.stamp ? store.direct[sector].data() : nullptr;
+    for (uint32_t slot = Hash(sector);; slot = (slot + 1) % kSlots) {
+        const Slot& entry = store.slots[slot];
+        if (entry.stamp != store.stamp) return nullptr;
+        if (entry.sector == sector) return store.sectors[entry.index].data();
     }
-    const uint64_t offset = uint64_t{sector} * kSectorSize;
-    std::memset(into, 0, kSectorSize);
-    if (offset < g_size)
-        std::memcpy(into, g_data + offset, std::min<uint64_t>(kSectorSize, g_size - offset));
+}
+
+uint8_t* FindOrAdd(uint32_t sector) {
+    Store& store = TheStore();
+    if (sector < kDirectSectors) {
+        uint8_t* data = store.direct[sector].data();
+        if (store.direct_stamps[sector] != store.stamp) {
+            store.direct_stamps[sector] = store.stamp;
+            std::memset(data, 0, kSectorSize);
+        }
+        return data;
+    }
+    for (uint32_t slot = Hash(sector);; slot = (slot + 1) % kSlots) {
+        Slot& entry = store.slots[slot];
+        if (entry.stamp == store.stamp) {
+            if (entry.sector == sector) return store.sectors[entry.index].data();
+            continue;
+        }
+        if (store.used == kMaxSectors) return nullptr;
+        entry = {store.stamp, sector, store.used++};
+        uint8_t* data = store.sectors[entry.index].data();
+        std::memset(data, 0, kSectorSize);
+        return data;
+    }
 }
 
 int NoOp(pcfm_dev*) {
@@ -37,14 +91,18 @@ int FixedTime(uint16_t* time_word, uint16_t* date_word) {
 
 int Serve(bool write, uint32_t first_sector, pcfm_blkreq* request) {
     const uint32_t count = request->buffer == nullptr ? 1 : request->count;
-    if (uint64_t{first_sector} + count > g_sector_limit) return 1;
+    if (uint64_t{first_sector} + count > TheStore().limit) return 1;
     uint8_t* buffer = request->buffer == nullptr ? request->sector : request->buffer;
     for (uint32_t i = 0; i < count; ++i) {
+        uint8_t* at = buffer + size_t{i} * kSectorSize;
         if (write) {
-            std::memcpy(g_overlay[first_sector + i].data(), buffer + size_t{i} * kSectorSize,
-                        kSectorSize);
+            uint8_t* stored = FindOrAdd(first_sector + i);
+            if (stored == nullptr) return 1;
+            std::memcpy(stored, at, kSectorSize);
+        } else if (const uint8_t* stored = Find(first_sector + i); stored != nullptr) {
+            std::memcpy(at, stored, kSectorSize);
         } else {
-            ReadOne(first_sector + i, buffer + size_t{i} * kSectorSize);
+            std::memset(at, 0, kSectorSize);
         }
     }
     if (request->buffer != nullptr) {
@@ -63,15 +121,18 @@ int Write(uint32_t first_sector, pcfm_blkreq* request) {
 
 }  // namespace
 
-void SetMemoryDisk(const uint8_t* data, size_t size, uint64_t sector_limit) {
-    g_data = data;
-    g_size = size;
-    g_sector_limit = sector_limit;
-    g_overlay.clear();
+void ResetMemoryDisk(uint64_t sector_limit) {
+    Store& store = TheStore();
+    ++store.stamp;
+    store.used = 0;
+    store.limit = sector_limit;
 }
 
-void ClearMemoryDisk() {
-    SetMemoryDisk(nullptr, 0, 0);
+bool PutSectorBytes(uint32_t sector, const uint8_t* data, size_t size) {
+    uint8_t* stored = FindOrAdd(sector);
+    if (stored == nullptr) return false;
+    std::memcpy(stored, data, size < kSectorSize ? size : kSectorSize);
+    return true;
 }
 
 const pcfm_blkdrv memory_block_driver = {

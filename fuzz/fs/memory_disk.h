@@ -1,19 +1,20 @@
-// A disk in memory for the fuzzer: the input bytes are the start of the disk, everything
-// after them reads as zeros, and writes land in an overlay so the input stays untouched.
+// A sparse disk in memory for the fuzzer: sectors put or written are kept, every other sector
+// reads as zeros, and clearing it between inputs costs nothing. Sectors at or beyond the limit
+// fail, and so does a write once the store is full, as a failing device would.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 
 #include "pvrdisk/transport/block_device.h"
 
 namespace fuzzing {
 
-// Serves `data` until the next SetMemoryDisk; sectors at or beyond `sector_limit` fail.
-void SetMemoryDisk(const uint8_t* data, size_t size, uint64_t sector_limit);
-void ClearMemoryDisk();
+// Empties the disk; sectors from `sector_limit` on fail.
+void ResetMemoryDisk(uint64_t sector_limit);
+// Sets the first `size` bytes of `sector` (at most 512; the rest reads as zeros). False when
+// the store is full.
+bool PutSectorBytes(uint32_t sector, const uint8_t* data, size_t size);
 
 extern const pcfm_blkdrv memory_block_driver;
 

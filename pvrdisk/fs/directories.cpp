@@ -48,6 +48,19 @@ int Lookup(pcfm_file* file, bool more, const pcfm_component& component) {
     return more ? ENOPATH : ENOTFOUND;
 }
 
+// A new entry in the end slot (a name starting with 0) must not make what follows it live:
+// whatever lies behind the end of a directory was never an entry. The next slot becomes the
+// end, on the disk first.
+int KeepTheEndAfter(pcfm_file* file, uint8_t* directory, uint32_t slot) {
+    if (EntryAt(directory, slot)->name[0] != 0 || slot + 1 == kDirectoryEntries) return 0;
+    pcfm_entry* next = EntryAt(directory, slot + 1);
+    if (next->name[0] == 0) return 0;
+    next->name[0] = 0;
+    const uint32_t sector = (slot + 1) * sizeof(pcfm_entry) / kSectorSize;
+    return pcfm_transfer(file, true, directory + sector * kSectorSize,
+                         pcfm_cluster_sector(file->volume, file->directory_cluster) + sector, 1);
+}
+
 void MakeRootHandle(pcfm_file* file) {
     file->private_entry = {};
     file->entry = &file->private_entry;
@@ -134,6 +147,8 @@ int pcfm_create_entry(pcfm_file* file, const pcfm_component& component) {
            EntryAt(directory, slot)->name[0] != kDeletedMark)
         ++slot;
     if (slot == kDirectoryEntries) return EDIRFULL;
+    error = KeepTheEndAfter(file, directory, slot);
+    if (error != 0) return error;
     file->entry_index = slot;
     file->cluster = 0;
     file->ordinal = 0;

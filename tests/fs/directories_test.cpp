@@ -315,6 +315,27 @@ TEST_F(DirectoriesTest, TwoNewFilesInOneFolderTakeTwoSlots) {
     EXPECT_EQ(List("C:\\D"), (Names{".", "..", "one", "two"}));
 }
 
+// Bytes behind a directory's end were never entries: a new entry in the end slot leaves them
+// unlisted, in the root and in a folder, and the disk checks clean.
+TEST_F(DirectoriesTest, ANewEntryAtTheEndKeepsWhatLiesBehindItDead) {
+    ASSERT_EQ(pcfm_mkdir("C:\\D"), 0);
+    const uint32_t folder = FirstCluster("C:\\D");
+    Unmount();
+    std::string leftover(64, '\0');
+    std::memcpy(leftover.data(), "old", 3);
+    leftover[56] = '\x07';  // a size without clusters, were it an entry
+    PutImageBytes(EntryOffset(0, 2), leftover);
+    PutImageBytes(EntryOffset(folder, 3), leftover);
+    ASSERT_EQ(Remount(), 0);
+    ASSERT_EQ(WriteFile("C:\\new", "n"), "");
+    ASSERT_EQ(WriteFile("C:\\D\\new", "n"), "");
+    EXPECT_EQ(List("C:\\"), (Names{"D", "new"}));
+    EXPECT_EQ(List("C:\\D"), (Names{".", "..", "new"}));
+    ASSERT_EQ(Remount(), 0);
+    EXPECT_EQ(List("C:\\"), (Names{"D", "new"}));
+    EXPECT_EQ(List("C:\\D"), (Names{".", "..", "new"}));
+}
+
 TEST_F(DirectoriesTest, DirectoryBufferIsTrustedOnlyAfterAGoodRead) {
     ASSERT_EQ(pcfm_mkdir("C:\\A"), 0);
     ASSERT_EQ(pcfm_mkdir("C:\\B"), 0);
