@@ -39,9 +39,13 @@ static NTSTATUS OvGetConfig(POV_DEVICE_EXTENSION Extension, PIRP Irp, ULONG_PTR*
 
 NTSTATUS NTAPI OvDispatchDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     POV_DEVICE_EXTENSION extension = (POV_DEVICE_EXTENSION)DeviceObject->DeviceExtension;
-    if (OvGetDeviceState(extension) != OvWorking)
-        return OvCompleteRequest(Irp, STATUS_INVALID_DEVICE_STATE, 0);
+    // The reference before the state check, as for reads and writes.
     OvIoIncrement(extension);
+    if (OvGetDeviceState(extension) != OvWorking) {
+        const NTSTATUS refused = OvCompleteRequest(Irp, STATUS_INVALID_DEVICE_STATE, 0);
+        OvIoDecrement(extension);
+        return refused;
+    }
     if (extension->SelectiveSuspendRegistered) OvWaitUntilNoIdleRequest(extension);
 
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);

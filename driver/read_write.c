@@ -90,9 +90,14 @@ static NTSTATUS OvStartTransfer(POV_DEVICE_EXTENSION Extension, PIRP Irp,
 
 NTSTATUS NTAPI OvDispatchReadWrite(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     POV_DEVICE_EXTENSION extension = (POV_DEVICE_EXTENSION)DeviceObject->DeviceExtension;
-    if (OvGetDeviceState(extension) != OvWorking)
-        return OvCompleteRequest(Irp, STATUS_INVALID_DEVICE_STATE, 0);
+    // The reference first: a remove that has not seen it may free everything between a check
+    // of the state and the reference.
     OvIoIncrement(extension);
+    if (OvGetDeviceState(extension) != OvWorking) {
+        const NTSTATUS refused = OvCompleteRequest(Irp, STATUS_INVALID_DEVICE_STATE, 0);
+        OvIoDecrement(extension);
+        return refused;
+    }
     if (extension->SelectiveSuspendRegistered) OvWaitUntilNoIdleRequest(extension);
 
     NTSTATUS status;

@@ -65,6 +65,10 @@ DEVICE_POWER_STATE ReportedDevicePower(const DEVICE_OBJECT* device);
 // request at the worst moment for the canceller.
 void BeforeNextCancel(const IRP* irp, std::function<void()> hook);
 
+// Runs once, on the releasing thread, right after the next KeReleaseSpinLock of `lock`: lets
+// a test act between a driver's check under a lock and what the driver does next.
+void AfterNextSpinLockRelease(const KSPIN_LOCK* lock, std::function<void()> hook);
+
 // The I/O manager's side of a request the test sends.
 PIRP AllocateTestIrp(CCHAR stack_size);
 bool IrpCompleted(const IRP* irp);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -18,11 +19,20 @@ std::mutex g_event_mutex;
 std::condition_variable g_event_changed;
 // Longer than any test waits for anything: a wait this long is a hang.
 constexpr auto kHangTime = std::chrono::seconds(20);
+std::mutex g_hook_mutex;
+const KSPIN_LOCK* g_hooked_lock = nullptr;
+std::function<void()> g_release_hook;
 
 }  // namespace
 
 void SetIrql(KIRQL irql) {
     t_irql = irql;
+}
+
+void AfterNextSpinLockRelease(const KSPIN_LOCK* lock, std::function<void()> hook) {
+    std::lock_guard<std::mutex> guard(g_hook_mutex);
+    g_hooked_lock = lock;
+    g_release_hook = std::move(hook);
 }
 
 void RequirePassiveLevel(const char* routine) {
@@ -57,6 +67,15 @@ VOID NTAPI KeReleaseSpinLock(PKSPIN_LOCK SpinLock, KIRQL NewIrql) {
     if (t_irql != DISPATCH_LEVEL) RecordFault("KeReleaseSpinLock below DISPATCH_LEVEL");
     if (NewIrql > DISPATCH_LEVEL) RecordFault("KeReleaseSpinLock to a level above dispatch");
     t_irql = NewIrql;
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> guard(g_hook_mutex);
+        if (g_hooked_lock == SpinLock) {
+            hook = std::move(g_release_hook);
+            g_hooked_lock = nullptr;
+        }
+    }
+    if (hook) hook();
 }
 
 VOID NTAPI KeInitializeEvent(PRKEVENT Event, EVENT_TYPE Type, BOOLEAN State) {

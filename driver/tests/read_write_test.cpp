@@ -1,6 +1,10 @@
 // Reads and writes: one transfer per request, the 0x80000 limit, completion and failures.
 #include <gmock/gmock.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "driver/tests/driver_fixture.h"
 
 using kernel_model::UsbTransferResult;
@@ -150,6 +154,28 @@ TEST_F(ReadWriteTest, RemoveWaitsForAndAbortsARunningTransfer) {
         host_->StartTransfer(*in_, true, buffer.data(), 512);
     EXPECT_EQ(host_->Pnp(IRP_MN_REMOVE_DEVICE), STATUS_SUCCESS);
     EXPECT_EQ(read->Status(), STATUS_CANCELLED);
+    out_.reset();
+    in_.reset();
+}
+
+// A remove that arrives between the read's check of the state and its reference must still
+// wait for the read; finishing under it would free the device the read goes on to use.
+TEST_F(ReadWriteTest, ARemoveRightAfterTheStateCheckWaitsForTheRequest) {
+    std::atomic<bool> removed{false};
+    std::thread remove;
+    kernel_model::AfterNextSpinLockRelease(&Extension()->DeviceStateLock, [&] {
+        remove = std::thread([&] {
+            EXPECT_EQ(host_->Pnp(IRP_MN_REMOVE_DEVICE), STATUS_SUCCESS);
+            removed = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(removed.load());
+    });
+    std::vector<uint8_t> buffer(512);
+    ULONG done = 0;
+    host_->Transfer(*in_, true, buffer.data(), 512, &done);
+    remove.join();
+    EXPECT_TRUE(removed.load());
     out_.reset();
     in_.reset();
 }
