@@ -46,7 +46,8 @@ std::string NormalizeSectionPath(const std::string& section, const std::string& 
 std::vector<std::string> GetPathHistory(const std::string& section) {
     platform::ProfileStore& store = platform::Profile();
     std::vector<std::string> history;
-    const int count = store.GetInt(section, "PathHistoryCount", 0);
+    // A count edited by hand or damaged never reads more than the history holds.
+    const int count = std::clamp(store.GetInt(section, "PathHistoryCount", 0), 0, kMaxPathHistory);
     for (int n = 0; n < count; ++n)
         history.push_back(NormalizeSectionPath(
             section, store.GetString(section, "PathHistory " + FormatDec(n), "")));

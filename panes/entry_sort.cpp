@@ -67,7 +67,9 @@ int CompareEntries(const CDirEntry* a, const CDirEntry* b, const SortState& stat
 SortState LoadSortState(const std::string& section) {
     platform::ProfileStore& store = platform::Profile();
     SortState state;
+    // Five columns; anything else in the settings file sorts by name.
     state.column = store.GetInt(section, "SortColumn", 0);
+    if (state.column < 0 || state.column > 4) state.column = 0;
     state.order = store.GetInt(section, "SortOrder " + FormatDec(state.column), 1);
     return state;
 }

@@ -66,6 +66,14 @@ TEST_F(PreferencesTest, HistoryKeepsFifteenMostRecentFirstWithoutDuplicates) {
     EXPECT_EQ(history[1], "C:\\Folder15");
 }
 
+TEST_F(PreferencesTest, CountsFromTheSettingsFileAreBounded) {
+    platform::ProfileStore& store = platform::Profile();
+    store.WriteInt("List 0", "PathHistoryCount", 2000000000);
+    EXPECT_LE(GetPathHistory("List 0").size(), static_cast<size_t>(kMaxPathHistory));
+    store.WriteInt("List 0", "PathHistoryCount", -5);
+    EXPECT_TRUE(GetPathHistory("List 0").empty());
+}
+
 TEST_F(PreferencesTest, ShorterHistoryLeavesOldValuesThatAreNeverRead) {
     platform::ProfileStore& store = platform::Profile();
     store.WriteInt("List 0", "PathHistoryCount", 2);

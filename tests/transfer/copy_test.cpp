@@ -300,4 +300,87 @@ TEST_F(CopyTest, FoldersAndFilesAreRenamedInTheRootAndBelowIt) {
     ExpectDiskClean();
 }
 
+TEST_F(CopyTest, AnExistingFileWithoutExtensionIsFoundWithItsTime) {
+    WriteFileBytes(Pc("README"), "read me");
+    ASSERT_TRUE(Put(Pc("README"), "C:\\")) << win_.failure;
+    win_.ResetLists();
+    ASSERT_TRUE(Put(Pc("README"), "C:\\")) << win_.failure;
+    EXPECT_EQ(win_.equal_kept.GetSize(), 1u);
+    EXPECT_EQ(win_.copied.GetSize(), 0u);
+}
+
+// Two receiver files whose PC names come out the same are both copied, to two names.
+TEST_F(CopyTest, SourcesThatMapToOneTargetAreStoredApart) {
+    CRawFile file;
+    for (const char* name : {"C:\\a:b.ts", "C:\\a;b.ts"}) {
+        ASSERT_TRUE(file.Open(name, CFile::modeWrite | CFile::modeCreate | CFile::typeBinary));
+        file.Write(name, 10);
+        file.Close();
+    }
+    std::filesystem::create_directories(Pc("out"));
+    ASSERT_TRUE(box_.ReadDir("C:\\"));
+    CDirList files;
+    for (const CDirEntry& e : box_.listing)
+        if (e.name == "a:b.ts" || e.name == "a;b.ts") files.Add(e);
+    ASSERT_EQ(files.GetSize(), 2u);
+    CheckOverwriteFiles(box_, &files, "C:\\", Pc("out"), AlwaysYes, nullptr);
+    ASSERT_TRUE(box_.CopyFiles(&files, "C:\\", Pc("out"))) << box_.failure;
+    EXPECT_EQ(box_.copied.GetSize(), 2u);
+    const std::string one = ReadFileBytes(Pc("out/a;b.ts"));
+    const std::string two = ReadFileBytes(Pc("out/a;b (2).ts"));
+    EXPECT_NE(one, two);
+    EXPECT_EQ(one.size(), 10u);
+    EXPECT_EQ(two.size(), 10u);
+    EXPECT_EQ(box_.renamed.size(), 2u);
+}
+
+TEST_F(CopyTest, PcMovesAndRenamesNeverReplaceUnasked) {
+    std::filesystem::create_directories(Pc("a"));
+    std::filesystem::create_directories(Pc("b"));
+    WriteFileBytes(Pc("a/x.ts"), "moving");
+    WriteFileBytes(Pc("b/x.ts"), "staying");
+    CDirEntry record;
+    ASSERT_TRUE(MakePcRecord(Pc("a"), "x.ts", &record));
+    EXPECT_FALSE(win_.MoveEntry(record, Pc("b")));
+    EXPECT_EQ(ReadFileBytes(Pc("b/x.ts")), "staying");
+    EXPECT_EQ(ReadFileBytes(Pc("a/x.ts")), "moving");
+    // Onto itself however spelt: nothing happens.
+    EXPECT_TRUE(win_.MoveEntry(record, Pc("a/.")));
+    EXPECT_TRUE(win_.MoveEntry(record, Pc("a//")));
+    EXPECT_EQ(ReadFileBytes(Pc("a/x.ts")), "moving");
+    // A rename onto an existing name is refused.
+    WriteFileBytes(Pc("a/y.ts"), "other");
+    EXPECT_FALSE(win_.RenameFile(record, "y.ts"));
+    EXPECT_EQ(ReadFileBytes(Pc("a/y.ts")), "other");
+    // With the user's yes the move replaces it in one step.
+    CDirList files;
+    files.Add(record);
+    CheckMoveTargets(win_, &files, Pc("b"), AlwaysYes, nullptr);
+    ASSERT_EQ(files.GetSize(), 1u);
+    EXPECT_TRUE(win_.MoveEntry(record, Pc("b"))) << win_.failure;
+    EXPECT_EQ(ReadFileBytes(Pc("b/x.ts")), "moving");
+    EXPECT_FALSE(std::filesystem::exists(Pc("a/x.ts")));
+}
+
+TEST_F(CopyTest, PcMovesBetweenVolumesCopyBeforeTheyDelete) {
+    // /dev/shm is a volume of its own where the machine has it.
+    char shm_template[] = "/dev/shm/tessel-move-XXXXXX";
+    if (mkdtemp(shm_template) == nullptr) GTEST_SKIP() << "no /dev/shm here";
+    const std::string other = shm_template;
+    struct stat here {}, there{};
+    stat(Pc("").c_str(), &here);
+    stat(other.c_str(), &there);
+    if (here.st_dev == there.st_dev) {
+        std::filesystem::remove_all(other);
+        GTEST_SKIP() << "/dev/shm is on the same volume";
+    }
+    WriteFileBytes(Pc("x.ts"), RandomBytes(300000, 5));
+    CDirEntry record;
+    ASSERT_TRUE(MakePcRecord(Pc(""), "x.ts", &record));
+    EXPECT_TRUE(win_.MoveEntry(record, other)) << win_.failure;
+    EXPECT_TRUE(ReadFileBytes(other + "/x.ts") == RandomBytes(300000, 5));
+    EXPECT_FALSE(std::filesystem::exists(Pc("x.ts")));
+    std::filesystem::remove_all(other);
+}
+
 }  // namespace

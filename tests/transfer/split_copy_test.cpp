@@ -109,4 +109,21 @@ TEST_F(SplitCopyTest, WithoutAPartOnThePcNothingIsResumed) {
     EXPECT_EQ(targets[0].fullPath, Pc("Rec~0.TP0"));
 }
 
+// Parts of an earlier, longer copy are not left beside a new one, and the sum of the parts
+// is what "equal" compares.
+TEST_F(SplitCopyTest, PartsOfAnEarlierCopyGoAndEqualCompletePartsAreKept) {
+    recording_.WritePcPart0(Pc("Rec~0.TP0"), kFirstPartBytes - (4u << 20));
+    // A stale third part from a longer recording of the same name.
+    WriteFileBytes(Pc("Rec~2.TP0"), "stale");
+    ASSERT_TRUE(Get()) << box_.failure;
+    EXPECT_TRUE(recording_.PartsMatch(Pc("")));
+    EXPECT_FALSE(std::filesystem::exists(Pc("Rec~2.TP0")));
+
+    // The complete parts, dated like the recording, are the same file: kept without a copy.
+    receiver_->ResetCounters();
+    ASSERT_TRUE(Get()) << box_.failure;
+    EXPECT_EQ(box_.equal_kept.GetSize(), 1u);
+    EXPECT_LT(receiver_->GetCounters().bytes_from_device, 1u << 20);
+}
+
 }  // namespace
