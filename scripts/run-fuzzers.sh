@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every fuzz target of a fuzz build for the given seconds each, from its seed corpus when
-# it has one. A crash fails the run.
+# it has one, and prints how many executions each made and how many per second. A crash fails
+# the run.
 set -euo pipefail
 build=${1:-build-fuzz}
 seconds=${2:-15}
@@ -17,7 +18,9 @@ for target in $(find "$build/fuzz" -type f -name 'fuzz_*' -perm -u+x | sort); do
     tail -n 40 "$build/$name.log"
     status=1
   else
-    grep -E '^(stat::number_of_executed_units|Done)' "$build/$name.log" || true
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$build/$name.log")
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$build/$name.log")
+    echo "$name: ${runs:-?} executions, ${rate:-?} per second"
   fi
 done
 exit $status

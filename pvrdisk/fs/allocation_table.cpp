@@ -127,6 +127,7 @@ int pcfm_map_position(pcfm_file* file, uint32_t clusters_wanted, uint64_t* first
     const uint16_t* table = volume->table;
     const uint64_t wanted_ordinal = file->position / volume->bytes_per_cluster;
     const uint32_t offset = static_cast<uint32_t>(file->position % volume->bytes_per_cluster);
+    if (pcfm_entry_removed(file)) return ENOTFOUND;  // its clusters are free or another's
     if (wanted_ordinal >= kMaxChainClusters) return Writable(file) ? EDISKFULL : EBADCHAIN;
 
     // Start again from the entry when the position lies behind the cursor, when chains were

@@ -149,6 +149,7 @@ int pcfm_create_entry(pcfm_file* file, const pcfm_component& component) {
     if (slot == kDirectoryEntries) return EDIRFULL;
     error = KeepTheEndAfter(file, directory, slot);
     if (error != 0) return error;
+    pcfm_orphan_holders(file, file->directory_cluster, slot);
     file->entry_index = slot;
     file->cluster = 0;
     file->ordinal = 0;

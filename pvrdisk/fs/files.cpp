@@ -223,7 +223,9 @@ int OpenOperation(pcfm_file* file, const char* path, pcfm_path_trace* trace) {
 }
 
 int CloseOperation(pcfm_file* file) {
-    const bool writable = (file->open_flags & kModeWrite) != 0;
+    // A handle whose file another removed writes nothing back: its slot may hold a new entry
+    // by now, and its clusters may be another file's.
+    const bool writable = (file->open_flags & kModeWrite) != 0 && !pcfm_entry_removed(file);
     file->open_flags = 0;
     const int result = writable ? pcfm_write_back(file) : 0;
     pcfm_discard(file);
@@ -244,7 +246,8 @@ int ControlOperation(pcfm_file* file, int code, void* argument) {
         case kControlReadEntry:
             return pcfm_read_entry(file, static_cast<pcfm_dirent*>(argument));
         case kControlFlush:
-            return (file->open_flags & kModeWrite) ? pcfm_write_back(file) : EWRONGKIND;
+            if (!(file->open_flags & kModeWrite)) return EWRONGKIND;
+            return pcfm_entry_removed(file) ? ENOTFOUND : pcfm_write_back(file);
         default:
             return EBADCONTROL;
     }
@@ -270,6 +273,10 @@ const pcfm_fileops pcfm_file_operations = {
     .control = ControlOperation,
 };
 
+bool pcfm_entry_removed(const pcfm_file* file) {
+    return file->entry->name[0] == kDeletedMark;
+}
+
 bool pcfm_valid(const pcfm_file* file) {
     // Compared against the slots before it is looked into, so a stale pointer is refused
     // without being read.
@@ -289,6 +296,19 @@ pcfm_entry* pcfm_held_entry(const pcfm_file* file, uint32_t directory_cluster, u
             return other->entry;
     }
     return nullptr;
+}
+
+void pcfm_orphan_holders(const pcfm_file* file, uint32_t directory_cluster, uint32_t index) {
+    for (pcfm_file* other : g_slots) {
+        if (other == nullptr || other == kSlotReserved || other == file || other->open_flags == 0)
+            continue;
+        if (other->device != file->device || other->is_root ||
+            other->directory_cluster != directory_cluster || other->entry_index != index)
+            continue;
+        other->private_entry = *other->entry;
+        other->private_entry.name[0] = kDeletedMark;
+        other->entry = &other->private_entry;
+    }
 }
 
 void pcfm_discard(pcfm_file* file) {

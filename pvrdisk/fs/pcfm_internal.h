@@ -210,6 +210,11 @@ int pcfm_copy_entry(pcfm_file* target, const pcfm_file* source);
 // Files (files.cpp).
 pcfm_file* pcfm_open_traced(const char* path, const char* mode, pcfm_path_trace* trace);
 bool pcfm_valid(const pcfm_file* file);
+// Whether the handle's file was removed (through another handle) while it was open.
+bool pcfm_entry_removed(const pcfm_file* file);
+// Before a new entry takes slot `index` of a directory: handles still open on the removed
+// entry that had the slot keep a copy of it, marked removed, instead of the new entry.
+void pcfm_orphan_holders(const pcfm_file* file, uint32_t directory_cluster, uint32_t index);
 // The entry another open handle holds for the entry `index` of the directory at
 // `directory_cluster` (never the root's, whose entries are used in place), or null: handles
 // on one file share one entry, as they do in the root, so that none writes back a stale one.

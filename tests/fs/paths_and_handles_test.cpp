@@ -131,4 +131,28 @@ TEST_F(PathsAndHandlesTest, AHandleOverAChainFreedUnderItWritesNoOtherFile) {
     }
 }
 
+// A file is removed while a handle holds it open, and a new file takes its slot and its
+// clusters: the old handle neither writes into the new file nor brings its entry back.
+TEST_F(PathsAndHandlesTest, AHandleOnARemovedFileTouchesNothing) {
+    for (const std::string folder : {"C:", "C:\\D"}) {
+        if (folder != "C:") {
+            ASSERT_EQ(pcfm_mkdir(folder.c_str()), 0);
+        }
+        ASSERT_EQ(WriteFile(folder + "\\gone", std::string(50000, 'x')), "");
+        pcfm_file* held = pcfm_open((folder + "\\gone").c_str(), "+b");
+        ASSERT_NE(held, nullptr);
+        ASSERT_EQ(pcfm_remove((folder + "\\gone").c_str()), 0);
+        ASSERT_EQ(WriteFile(folder + "\\new", std::string(50000, 'n')), "");
+        const uint64_t start = 0;
+        pcfm_seek(held, &start, 0);
+        EXPECT_EQ(pcfm_write("zz", 1, 2, held), 0u) << folder;
+        EXPECT_EQ(pcfm_close(held), 0);
+        EXPECT_EQ(ReadFile(folder + "\\new"), std::string(50000, 'n')) << folder;
+        EXPECT_EQ(ReadFile(folder + "\\gone"), "") << folder;
+        Unmount();
+        ExpectClean();
+        ASSERT_EQ(Remount(), 0);
+    }
+}
+
 }  // namespace
