@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/log_files.h"
+#include "platform/pc_files.h"
 #include "platform/profile_store.h"
 #include "platform/user_folders.h"
 
@@ -113,9 +114,8 @@ void StartLog() {
 
     const std::string folder = GetLogFolder();
     char stamp[16] = {};
-    const std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    platform::LocalCalendar(static_cast<int64_t>(std::time(nullptr)), &local);
     std::strftime(stamp, sizeof stamp, "%H-%M-%S", &local);
 
     CreateFolderPath(folder);

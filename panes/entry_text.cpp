@@ -4,6 +4,7 @@
 
 #include "app/log.h"
 #include "app/string_table.h"
+#include "platform/pc_files.h"
 #include "platform/text.h"
 
 std::string DisplayName(const std::string& name) {
@@ -36,9 +37,8 @@ std::string ColumnText(const CDirEntry& entry, int column) {
         case 3:
             return entry.extension;
         case 4: {
-            const std::time_t when = static_cast<std::time_t>(entry.time);
             std::tm local{};
-            if (localtime_r(&when, &local) == nullptr) return "";
+            if (!platform::LocalCalendar(entry.time, &local)) return "";
             char text[128];
             const size_t n = std::strftime(text, sizeof text, LoadResString(127).c_str(), &local);
             return std::string(text, n);

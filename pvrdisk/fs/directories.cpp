@@ -3,6 +3,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/pc_files.h"
 #include "pvrdisk/fs/pcfm_internal.h"
 
 namespace {
@@ -169,9 +170,8 @@ int pcfm_create_entry(pcfm_file* file, const pcfm_component& component) {
 }
 
 void pcfm_stamp(uint16_t* time_word, uint16_t* date_word) {
-    const std::time_t now = static_cast<std::time_t>(pcfm_stamp_time(std::time(nullptr)));
     std::tm local{};
-    localtime_r(&now, &local);
+    platform::LocalCalendar(pcfm_stamp_time(static_cast<int64_t>(std::time(nullptr))), &local);
     *time_word = static_cast<uint16_t>(local.tm_hour * 2048 + local.tm_min * 32 + local.tm_sec / 2);
     *date_word = static_cast<uint16_t>(((local.tm_year + 1900 - 1980) & 0x7F) * 512 +
                                        (local.tm_mon + 1) * 32 + local.tm_mday);
