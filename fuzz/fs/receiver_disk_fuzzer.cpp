@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fuzz/fs/compact_disk.h"
@@ -146,21 +147,24 @@ void ReadAll(const std::string& path, uint64_t* budget) {
     pcfm_close(file);
 }
 
-// Bytes seed, seed + 13, seed + 26, ...: the pattern repeats every 256 bytes.
-std::string Pattern(size_t size, uint8_t seed) {
-    char cycle[256];
-    for (int i = 0; i < 256; ++i) cycle[i] = static_cast<char>(seed + i * 13);
-    std::string data;
-    data.reserve(size + sizeof cycle);
-    while (data.size() < size) data.append(cycle, sizeof cycle);
-    data.resize(size);
-    return data;
+constexpr size_t kMaxPattern = 65536;
+
+// Bytes seed, seed + 13, seed + 26, ... (at most kMaxPattern), from one block: the pattern
+// repeats every 256 bytes, and 197 undoes the step of 13 (13 * 197 = 1 modulo 256).
+std::string_view Pattern(size_t size, uint8_t seed) {
+    static const auto block = [] {
+        std::vector<char> bytes(kMaxPattern + 256);
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 13);
+        return bytes;
+    }();
+    return {block.data() + (seed * 197u) % 256, std::min(size, kMaxPattern)};
 }
 
-void ExpectReadsBack(const std::string& path, uint64_t at, const std::string& data) {
+void ExpectReadsBack(const std::string& path, uint64_t at, std::string_view data) {
     pcfm_file* file = pcfm_open(path.c_str(), "rb");
     if (file == nullptr) Fail("written file " + path + " cannot be opened again");
-    std::string back(data.size(), 0);
+    static std::string back;
+    back.resize(data.size());
     const int sought = pcfm_seek(file, &at, 0);
     const size_t got = sought == 0 ? pcfm_read(back.data(), 1, back.size(), file) : 0;
     pcfm_close(file);
@@ -170,7 +174,7 @@ void ExpectReadsBack(const std::string& path, uint64_t at, const std::string& da
 
 // Writes `data` at `offset` (or at the end for "ab"), and checks it reads back when `strict`.
 void WriteAndVerify(const std::string& path, const char* mode, uint64_t offset,
-                    const std::string& data, bool strict) {
+                    std::string_view data, bool strict) {
     pcfm_file* file = pcfm_open(path.c_str(), mode);
     if (file == nullptr) return;
     uint64_t start = offset;
@@ -190,8 +194,8 @@ void WriteAndVerify(const std::string& path, const char* mode, uint64_t offset,
 void WriteThroughTwoHandles(const std::string& path, const uint8_t* choice, bool strict) {
     pcfm_file* first = pcfm_open(path.c_str(), "+b");
     pcfm_file* second = pcfm_open(path.c_str(), "+b");
-    const std::string inside = Pattern(300 + choice[0] * 5, choice[1]);
-    const std::string appended = Pattern(40000 + choice[2] * 11, choice[3]);
+    const std::string_view inside = Pattern(300 + choice[0] * 5, choice[1]);
+    const std::string_view appended = Pattern(40000 + choice[2] * 11, choice[3]);
     uint64_t inside_at = choice[4] * 61u;
     uint64_t end = 0;
     if (pcfm_seek(first, &inside_at, 0) != 0) inside_at = 0;
@@ -256,7 +260,7 @@ Identity RenameExactly(const std::string& path, const std::string& target) {
 // Writes through one handle and through two, in a new folder and in a listed file.
 void ExerciseWrites(const Listing& listing, const uint8_t* choice, bool strict) {
     WriteAndVerify("C:\\fz\\new.bin", "wb", 0, Pattern(1500 + choice[0] * 7, choice[1]), strict);
-    WriteAndVerify("C:\\fz\\empty", "wb", 0, std::string(), strict);
+    WriteAndVerify("C:\\fz\\empty", "wb", 0, {}, strict);
     WriteThroughTwoHandles("C:\\fz\\empty", choice + 10, strict);
     if (listing.files.empty()) return;
     const std::string& victim = listing.files[choice[2] % listing.files.size()];

@@ -18,7 +18,8 @@ class DiskChecker {
     DiskChecker(const pcfm_blkdrv& driver, uint64_t disk_sectors)
         : driver_(driver),
           disk_sectors_(disk_sectors),
-          owner_(0x10000, kNoOwner),
+          owner_(new uint16_t[0x10000]),
+          claimed_(0x10000, false),
           folder_seen_(0x10000, false) {}
 
     CheckReport Run();
@@ -38,10 +39,17 @@ class DiskChecker {
     const pcfm_blkdrv& driver_;
     uint64_t disk_sectors_;
     CheckReport report_;
-    std::vector<uint16_t> owner_;
+    // The chain that claimed each cluster, valid where `claimed_` is set: only the entries of
+    // clusters that chains reach are written, so a disk with few files costs little to check.
+    uint16_t OwnerOf(uint32_t cluster) const {
+        return claimed_[cluster] ? owner_[cluster] : kNoOwner;
+    }
+    std::unique_ptr<uint16_t[]> owner_;
+    std::vector<bool> claimed_;
     // Folders by cluster, each checked once however many entries name it: a disk whose folders
     // name each other over and over is still checked in time linear in its size.
     std::vector<bool> folder_seen_;
+    std::vector<std::vector<uint8_t>> directory_buffers_;
     std::unique_ptr<uint16_t[]> table_;
     uint32_t fat_start_ = 0;
     uint32_t data_start_ = 0;
@@ -121,6 +129,7 @@ CheckReport DiskChecker::Run() {
         return report_;
     }
     owner_[0] = kOwnerDirectory;
+    claimed_[0] = true;
     CheckDirectory(0, 0, "C:", 0);
     CheckUnownedClusters();
     return report_;
@@ -130,7 +139,10 @@ void DiskChecker::CheckDirectory(uint32_t cluster, uint32_t parent, const std::s
                                  int depth) {
     ++report_.directories;
     folder_seen_[cluster] = true;
-    std::vector<uint8_t> directory(kDirectoryBytes);
+    // One buffer for each depth, kept for the directories that follow at that depth.
+    if (directory_buffers_.size() <= static_cast<size_t>(depth))
+        directory_buffers_.emplace_back(kDirectoryBytes);
+    std::vector<uint8_t>& directory = directory_buffers_[static_cast<size_t>(depth)];
     if (!ReadSectors(uint64_t{cluster} * sectors_per_cluster_ + data_start_, kDirectorySectors,
                      directory.data())) {
         Report(Damage::kUnreadable,
@@ -228,18 +240,19 @@ uint32_t DiskChecker::WalkChain(uint32_t first, const std::string& path, uint32_
                                             std::to_string(cluster) + " outside the data area");
             return length;
         }
-        if (owner_[cluster] == owner) {
+        if (OwnerOf(cluster) == owner) {
             Report(Damage::kChainCycle,
                    path + ": chain returns to cluster " + std::to_string(cluster));
             return length;
         }
-        if (owner_[cluster] != kNoOwner) {
+        if (OwnerOf(cluster) != kNoOwner) {
             Report(Damage::kCrossLinked, path + ": cluster " + std::to_string(cluster) +
                                              " belongs to another chain as well");
             return length;
         }
         if (length == 0) ++next_owner_;  // this chain claims its first cluster
         owner_[cluster] = owner;
+        claimed_[cluster] = true;
         ++report_.used_clusters;
         ++length;
         const uint32_t next = table_[cluster];
@@ -265,7 +278,7 @@ void DiskChecker::CheckUnownedClusters() {
         // Size unknown: a run of ends of chain up to the last cluster, used by no chain, is
         // the part of the table beyond the disk.
         while (reserved_from > 1 && table_[reserved_from - 1] == kEndOfChain &&
-               owner_[reserved_from - 1] == kNoOwner)
+               OwnerOf(reserved_from - 1) == kNoOwner)
             --reserved_from;
         if (reserved_from <= kHighestCluster && reserved_from > 1)
             report_.notes.push_back("clusters " + std::to_string(reserved_from) +
@@ -282,7 +295,7 @@ void DiskChecker::CheckUnownedClusters() {
                 continue;
             }
         }
-        if (table_[cluster] != 0 && owner_[cluster] == kNoOwner && lost++ == 0)
+        if (table_[cluster] != 0 && OwnerOf(cluster) == kNoOwner && lost++ == 0)
             first_lost = cluster;
     }
     for (uint32_t cluster = beyond; cluster <= kHighestCluster; ++cluster)
