@@ -56,12 +56,19 @@ static BOOLEAN OvReadyToSuspend(POV_DEVICE_EXTENSION Extension) {
 
 VOID OvStopSelectiveSuspend(POV_DEVICE_EXTENSION Extension) {
     if (Extension->WdmVersion != OvWinXpOrLater || !Extension->SelectiveSuspendRegistered) return;
+    // Cleared under the lock the idle request's completion re-arms the timer under: after
+    // this, no completion sets the timer again, and one that did before is cancelled below.
+    KIRQL irql;
+    KeAcquireSpinLock(&Extension->IdleStateLock, &irql);
     InterlockedExchange(&Extension->SelectiveSuspendRegistered, 0);
+    KeReleaseSpinLock(&Extension->IdleStateLock, irql);
     KeCancelTimer(&Extension->IdleTimer);
+    // A timer that expired just now has its DPC queued: it must have run, and cleared the
+    // event below if it has work, before the event says anything.
+    KeFlushQueuedDpcs();
     KeWaitForSingleObject(&Extension->NoDpcWorkPendingEvent, Executive, KernelMode, FALSE, NULL);
     KeWaitForSingleObject(&Extension->NoIdleRequestPendingEvent, Executive, KernelMode, FALSE,
                           NULL);
-    // An idle request completing meanwhile may have set the timer again.
     KeCancelTimer(&Extension->IdleTimer);
 }
 
@@ -202,6 +209,9 @@ static NTSTATUS NTAPI OvIdleRequestCompletion(PDEVICE_OBJECT DeviceObject, PIRP 
     const BOOLEAN untaken = extension->PendingIdleIrp == Irp;
     if (untaken) extension->PendingIdleIrp = NULL;
     extension->IdleRequestPending = 0;
+    // Under the lock, so that a stop either sees the timer set and cancels it or has cleared
+    // the registration before this looks.
+    if (extension->SelectiveSuspendRegistered) OvStartIdleTimer(extension);
     KeReleaseSpinLock(&extension->IdleStateLock, irql);
 
     if (info != NULL) ExFreePoolWithTag(info, OV_POOL_TAG);
@@ -209,7 +219,6 @@ static NTSTATUS NTAPI OvIdleRequestCompletion(PDEVICE_OBJECT DeviceObject, PIRP 
         IoFreeIrp(Irp);
         KeSetEvent(&extension->NoIdleRequestPendingEvent, IO_NO_INCREMENT, FALSE);
     }
-    if (extension->SelectiveSuspendRegistered) OvStartIdleTimer(extension);
     // The request was allocated here and is freed here.
     return STATUS_MORE_PROCESSING_REQUIRED;
 }

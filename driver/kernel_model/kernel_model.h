@@ -65,6 +65,11 @@ DEVICE_POWER_STATE ReportedDevicePower(const DEVICE_OBJECT* device);
 // request at the worst moment for the canceller.
 void BeforeNextCancel(const IRP* irp, std::function<void()> hook);
 
+// Run once: just before the next KeSetTimerEx of `timer`, and on the clock's thread between a
+// timer's expiry (its DPC queued) and its DPC, so a test can act in those windows.
+void BeforeNextTimerSet(const KTIMER* timer, std::function<void()> hook);
+void BeforeNextDpc(std::function<void()> hook);
+
 // Runs once, on the releasing thread, right after the next KeReleaseSpinLock of `lock`: lets
 // a test act between a driver's check under a lock and what the driver does next.
 void AfterNextSpinLockRelease(const KSPIN_LOCK* lock, std::function<void()> hook);

@@ -1,6 +1,8 @@
 // The clock the tests drive, timers and their DPCs, and the work-item thread.
+#include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -20,6 +22,12 @@ constexpr LONGLONG kUnitsPerMs = 10000;
 std::mutex g_timer_mutex;
 LONGLONG g_now = 0;
 std::set<PKTIMER> g_timers;
+const KTIMER* g_hooked_timer = nullptr;
+std::function<void()> g_timer_hook;
+std::function<void()> g_dpc_hook;
+// DPCs queued by an expired timer and not yet run to their end; KeFlushQueuedDpcs waits for 0.
+int g_dpcs_queued = 0;
+std::condition_variable g_dpcs_done;
 
 struct QueuedWork {
     PIO_WORKITEM item;
@@ -83,14 +91,38 @@ void AdvanceClockMs(uint32_t milliseconds) {
     while (PKTIMER timer = TakeDueTimer(limit)) {
         PKDPC dpc = timer->Dpc;
         if (dpc != nullptr) {
+            std::function<void()> hook;
+            {
+                std::lock_guard<std::mutex> lock(g_timer_mutex);
+                g_dpcs_queued++;
+                hook = std::move(g_dpc_hook);
+                g_dpc_hook = nullptr;
+            }
+            if (hook) hook();
             SetIrql(DISPATCH_LEVEL);
             dpc->DeferredRoutine(dpc, dpc->DeferredContext, nullptr, nullptr);
             SetIrql(PASSIVE_LEVEL);
+            {
+                std::lock_guard<std::mutex> lock(g_timer_mutex);
+                g_dpcs_queued--;
+            }
+            g_dpcs_done.notify_all();
         }
         WaitForWorkItems();
     }
     std::lock_guard<std::mutex> lock(g_timer_mutex);
     g_now = limit;
+}
+
+void BeforeNextTimerSet(const KTIMER* timer, std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(g_timer_mutex);
+    g_hooked_timer = timer;
+    g_timer_hook = std::move(hook);
+}
+
+void BeforeNextDpc(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(g_timer_mutex);
+    g_dpc_hook = std::move(hook);
 }
 
 bool TimerIsSet(const KTIMER* timer) {
@@ -177,6 +209,15 @@ VOID NTAPI KeInitializeTimerEx(PKTIMER Timer, TIMER_TYPE Type) {
 }
 
 BOOLEAN NTAPI KeSetTimerEx(PKTIMER Timer, LARGE_INTEGER DueTime, LONG Period, PKDPC Dpc) {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(g_timer_mutex);
+        if (g_hooked_timer == Timer) {
+            hook = std::move(g_timer_hook);
+            g_hooked_timer = nullptr;
+        }
+    }
+    if (hook) hook();
     std::lock_guard<std::mutex> lock(g_timer_mutex);
     const BOOLEAN was_set = g_timers.count(Timer) != 0;
     Timer->DueTime = DueTime.QuadPart < 0 ? g_now - DueTime.QuadPart : DueTime.QuadPart;
@@ -185,6 +226,13 @@ BOOLEAN NTAPI KeSetTimerEx(PKTIMER Timer, LARGE_INTEGER DueTime, LONG Period, PK
     Timer->Inserted = TRUE;
     g_timers.insert(Timer);
     return was_set;
+}
+
+VOID NTAPI KeFlushQueuedDpcs(VOID) {
+    RequirePassiveLevel("KeFlushQueuedDpcs");
+    std::unique_lock<std::mutex> lock(g_timer_mutex);
+    if (!g_dpcs_done.wait_for(lock, std::chrono::seconds(20), [] { return g_dpcs_queued == 0; }))
+        AbortHung("KeFlushQueuedDpcs: a queued DPC never ran");
 }
 
 BOOLEAN NTAPI KeCancelTimer(PKTIMER Timer) {

@@ -2,6 +2,10 @@
 // handle, and the registry switch.
 #include <gmock/gmock.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "driver/tests/driver_fixture.h"
 
 namespace {
@@ -50,6 +54,43 @@ TEST_F(SelectiveSuspendTest, TheCallbackSuspendsAndANewHandleWakesTheDevice) {
     EXPECT_EQ(host_->Transfer(*in, true, buffer.data(), 512, &done), STATUS_SUCCESS);
     EXPECT_EQ(done, 512u);
     EXPECT_EQ(host_->Close(*in), STATUS_SUCCESS);
+}
+
+// The idle request completes while the device stops: its completion must not set the timer
+// again after the stop has made its last cancel.
+TEST_F(SelectiveSuspendTest, AnIdleRequestEndingDuringAStopLeavesTheTimerStopped) {
+    kernel_model::AdvanceClockMs(5000);
+    ASSERT_TRUE(bus_->IdleRequestPending());
+    std::thread stop;
+    kernel_model::BeforeNextTimerSet(&Extension()->IdleTimer, [&] {
+        stop = std::thread([&] { EXPECT_EQ(host_->Pnp(IRP_MN_STOP_DEVICE), STATUS_SUCCESS); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    });
+    bus_->CompleteIdleRequest(STATUS_CANCELLED);
+    ASSERT_TRUE(stop.joinable());
+    stop.join();
+    EXPECT_EQ(Extension()->DeviceState, OvStopped);
+    EXPECT_FALSE(kernel_model::TimerIsSet(&Extension()->IdleTimer));
+}
+
+// The idle timer has expired and its DPC is queued but has not run when the device stops: the
+// stop waits for it rather than leaving it to run on a stopped (or freed) device.
+TEST_F(SelectiveSuspendTest, AStopWaitsForTheIdleDpcAlreadyQueued) {
+    std::atomic<bool> stopped{false};
+    std::thread stop;
+    kernel_model::BeforeNextDpc([&] {
+        stop = std::thread([&] {
+            EXPECT_EQ(host_->Pnp(IRP_MN_STOP_DEVICE), STATUS_SUCCESS);
+            stopped = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(stopped.load());
+    });
+    kernel_model::AdvanceClockMs(5000);
+    ASSERT_TRUE(stop.joinable());
+    stop.join();
+    EXPECT_TRUE(stopped.load());
+    EXPECT_EQ(bus_->IdleRequestsSeen(), 0u);
 }
 
 TEST_F(SelectiveSuspendTest, ADeviceWithAHandleOpenIsNeverSuspended) {

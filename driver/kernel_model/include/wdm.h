@@ -186,6 +186,7 @@ VOID NTAPI KeInitializeDpc(PRKDPC Dpc, PKDEFERRED_ROUTINE DeferredRoutine, PVOID
 VOID NTAPI KeInitializeTimerEx(PKTIMER Timer, TIMER_TYPE Type);
 // DueTime in units of 100 ns, negative for a time relative to now; Period in milliseconds.
 BOOLEAN NTAPI KeSetTimerEx(PKTIMER Timer, LARGE_INTEGER DueTime, LONG Period, PKDPC Dpc);
+VOID NTAPI KeFlushQueuedDpcs(VOID);
 BOOLEAN NTAPI KeCancelTimer(PKTIMER Timer);
 
 // ---- Power ----
