@@ -69,6 +69,7 @@ static NTSTATUS NTAPI OvAddDevice(PDRIVER_OBJECT DriverObject,
     // A notification event: it stays set while nothing but the initial reference is held, so
     // query-stop and a later power-down can both wait for it.
     KeInitializeEvent(&extension->StopEvent, NotificationEvent, TRUE);
+    KeInitializeEvent(&extension->WaitWakeEndedEvent, NotificationEvent, TRUE);
     extension->IoCount = 1;
     KeInitializeSpinLock(&extension->IoCountLock);
     KeInitializeSpinLock(&extension->IdleStateLock);

@@ -97,10 +97,11 @@ typedef struct _OV_DEVICE_EXTENSION {
     DEVICE_POWER_STATE DevicePower;
 
     // Wait-wake.
-    PIRP WaitWakeIrp;         // owned by whoever takes it (completion or canceller)
-    LONG WaitWakeArmed;       // a wait-wake request has been asked for and not finished
-    LONG WaitWakeCancelRace;  // the second of completion and cancellation finishes it
-    LONG WakeCapable;         // remote wakeup bit of the configuration's attributes
+    PIRP WaitWakeIrp;           // owned by whoever takes it (completion or canceller)
+    LONG WaitWakeArmed;         // a wait-wake request has been asked for and not finished
+    LONG WaitWakeCancelRace;    // the second of completion and cancellation finishes it
+    LONG WakeCapable;           // remote wakeup bit of the configuration's attributes
+    KEVENT WaitWakeEndedEvent;  // set while no wait-wake request is outstanding
 
     DEVICE_POWER_STATE IdleDevicePower;  // the state an idle device is suspended to
 

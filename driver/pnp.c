@@ -61,6 +61,8 @@ static VOID OvReleaseDeviceInterface(POV_DEVICE_EXTENSION Extension) {
 // Everything a departing device gives up while its object still exists.
 static VOID OvReleaseDepartingDevice(POV_DEVICE_EXTENSION Extension) {
     OvCancelWaitWake(Extension);
+    // The cancelled request's end still runs this driver's routines on the extension.
+    KeWaitForSingleObject(&Extension->WaitWakeEndedEvent, Executive, KernelMode, FALSE, NULL);
     OvStopSelectiveSuspend(Extension);
     OvReleaseDeviceInterface(Extension);
     OvWmiDeregister(Extension);

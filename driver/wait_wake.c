@@ -14,20 +14,29 @@ static VOID NTAPI OvWaitWakeDone(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunctio
     InterlockedExchange(&extension->WaitWakeArmed, 0);
     // A cancelled or failed request stays disarmed: stop, removal and a sleep too deep to
     // wake from cancel it on purpose.
-    if (!NT_SUCCESS(IoStatus->Status)) return;
-    if (extension->DevicePower != PowerDeviceD0) OvRequestDevicePower(extension, PowerDeviceD0);
-    if (extension->WakeCapable && OvGetDeviceState(extension) == OvWorking)
-        OvArmWaitWake(extension);
+    if (NT_SUCCESS(IoStatus->Status)) {
+        if (extension->DevicePower != PowerDeviceD0) OvRequestDevicePower(extension, PowerDeviceD0);
+        // The new request's end sets the event.
+        if (extension->WakeCapable && OvGetDeviceState(extension) == OvWorking &&
+            NT_SUCCESS(OvArmWaitWake(extension)))
+            return;
+    }
+    // The last touch of the extension: remove may free it once this is set.
+    KeSetEvent(&extension->WaitWakeEndedEvent, IO_NO_INCREMENT, FALSE);
 }
 
 NTSTATUS OvArmWaitWake(POV_DEVICE_EXTENSION Extension) {
     if (InterlockedExchange(&Extension->WaitWakeArmed, 1) == 1) return STATUS_DEVICE_BUSY;
     InterlockedExchange(&Extension->WaitWakeCancelRace, 0);
+    KeClearEvent(&Extension->WaitWakeEndedEvent);
     POWER_STATE state;
     state.SystemState = Extension->DeviceCapabilities.SystemWake;
     const NTSTATUS status = PoRequestPowerIrp(Extension->PhysicalDeviceObject, IRP_MN_WAIT_WAKE,
                                               state, OvWaitWakeDone, Extension, NULL);
-    if (!NT_SUCCESS(status)) InterlockedExchange(&Extension->WaitWakeArmed, 0);
+    if (!NT_SUCCESS(status)) {
+        InterlockedExchange(&Extension->WaitWakeArmed, 0);
+        KeSetEvent(&Extension->WaitWakeEndedEvent, IO_NO_INCREMENT, FALSE);
+    }
     return status;
 }
 

@@ -367,9 +367,34 @@ bool SimulatedUsbBus::TakePending(PIRP irp) {
     return true;
 }
 
+void SimulatedUsbBus::DeferWaitWakeCancellation(bool defer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    defer_wait_wake_cancellation_ = defer;
+}
+
+void SimulatedUsbBus::FinishCancelledWaitWake() {
+    PIRP irp;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        irp = cancelled_wait_wake_;
+        cancelled_wait_wake_ = nullptr;
+    }
+    if (irp == nullptr) {
+        RecordFault("no cancelled wait-wake request to finish");
+        return;
+    }
+    irp->IoStatus.Information = 0;
+    Complete(irp, STATUS_CANCELLED);
+}
+
 void SimulatedUsbBus::Cancel(PIRP irp) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (wait_wake_irp_ == irp && defer_wait_wake_cancellation_) {
+            wait_wake_irp_ = nullptr;
+            cancelled_wait_wake_ = irp;
+            return;
+        }
         held_.erase(std::remove(held_.begin(), held_.end(), irp), held_.end());
         hanging_.erase(std::remove(hanging_.begin(), hanging_.end(), irp), hanging_.end());
         ForgetLater(irp);

@@ -84,6 +84,10 @@ class SimulatedUsbBus {
 
     bool WaitWakePending();
     void CompleteWaitWake(NTSTATUS status);
+    // A cancelled wait-wake request is completed only when the test says so, as a bus driver
+    // may take its time over a cancellation.
+    void DeferWaitWakeCancellation(bool defer);
+    void FinishCancelledWaitWake();
     const IRP* PendingWaitWake();
 
     // What the bus saw.
@@ -150,6 +154,8 @@ class SimulatedUsbBus {
     NTSTATUS idle_rejection_ = STATUS_SUCCESS;
     PIRP idle_irp_ = nullptr;
     PIRP wait_wake_irp_ = nullptr;
+    bool defer_wait_wake_cancellation_ = false;
+    PIRP cancelled_wait_wake_ = nullptr;
     std::vector<ConfiguredPipe> pipes_;
     std::vector<uint8_t> pipe_handles_;  // storage whose addresses are the pipe handles
     std::vector<TransferRecord> transfers_;

@@ -2,6 +2,10 @@
 // and wait-wake with its completion racing cancellation.
 #include <gmock/gmock.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "driver/tests/driver_fixture.h"
 
 using ::testing::ElementsAre;
@@ -112,6 +116,24 @@ TEST_F(WakeCapableTest, RemoveCancelsWaitWakeAndDoesNotRearm) {
     EXPECT_EQ(host_->Pnp(IRP_MN_QUERY_REMOVE_DEVICE), STATUS_SUCCESS);
     EXPECT_EQ(host_->Pnp(IRP_MN_REMOVE_DEVICE), STATUS_SUCCESS);
     EXPECT_FALSE(bus_->WaitWakePending());
+}
+
+// A cancelled wait-wake that the bus finishes only later: remove must wait for its end, which
+// still runs the driver's routines on the device's extension.
+TEST_F(WakeCapableTest, RemoveWaitsForTheCancelledWaitWakeToEnd) {
+    PlugIn();
+    ASSERT_TRUE(bus_->WaitWakePending());
+    bus_->DeferWaitWakeCancellation(true);
+    std::atomic<bool> removed{false};
+    std::thread remove([&] {
+        EXPECT_EQ(host_->Pnp(IRP_MN_REMOVE_DEVICE), STATUS_SUCCESS);
+        removed = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(removed.load());
+    bus_->FinishCancelledWaitWake();
+    remove.join();
+    EXPECT_TRUE(removed.load());
 }
 
 TEST_F(WakeCapableTest, ACompletionRacingTheCancellationFinishesTheRequestOnce) {
