@@ -21,10 +21,10 @@ namespace {
 
 constexpr uint64_t kSectorLimit = 1ull << 32;
 constexpr size_t kMaxListedPaths = 24;
-constexpr uint64_t kReadBudget = 256u << 10;
+constexpr uint64_t kReadBudget = 128u << 10;
 // Folders are listed once each, and this many at most.
 constexpr size_t kMaxListedFolders = 16;
-constexpr uint16_t kListedEntries = 48;
+constexpr uint16_t kListedEntries = 32;
 constexpr size_t kIdentifiedPaths = 8;
 
 void Fail(const std::string& what) {

@@ -13,14 +13,30 @@ namespace {
 constexpr uint16_t kNoOwner = 0;
 constexpr uint16_t kOwnerDirectory = 1;
 
+// The large buffers of a check, kept from one check to the next: a disk is checked over and
+// over (after every test, for every input of the fuzzer), and fresh buffers each time would
+// cost more than the check of a small disk itself. Every check overwrites what it reads.
+struct CheckBuffers {
+    std::unique_ptr<uint16_t[]> table{new uint16_t[kTableSectors * kSectorSize / 2]};
+    std::unique_ptr<uint16_t[]> owner{new uint16_t[0x10000]};
+    std::vector<std::vector<uint8_t>> directories;  // one for each depth
+};
+
+CheckBuffers& Buffers() {
+    static thread_local CheckBuffers buffers;
+    return buffers;
+}
+
 class DiskChecker {
   public:
     DiskChecker(const pcfm_blkdrv& driver, uint64_t disk_sectors)
         : driver_(driver),
           disk_sectors_(disk_sectors),
-          owner_(new uint16_t[0x10000]),
+          owner_(Buffers().owner.get()),
           claimed_(0x10000, false),
-          folder_seen_(0x10000, false) {}
+          folder_seen_(0x10000, false),
+          directory_buffers_(Buffers().directories),
+          table_(Buffers().table.get()) {}
 
     CheckReport Run();
 
@@ -44,13 +60,13 @@ class DiskChecker {
     uint16_t OwnerOf(uint32_t cluster) const {
         return claimed_[cluster] ? owner_[cluster] : kNoOwner;
     }
-    std::unique_ptr<uint16_t[]> owner_;
+    uint16_t* owner_;
     std::vector<bool> claimed_;
     // Folders by cluster, each checked once however many entries name it: a disk whose folders
     // name each other over and over is still checked in time linear in its size.
     std::vector<bool> folder_seen_;
-    std::vector<std::vector<uint8_t>> directory_buffers_;
-    std::unique_ptr<uint16_t[]> table_;
+    std::vector<std::vector<uint8_t>>& directory_buffers_;
+    uint16_t* table_;
     uint32_t fat_start_ = 0;
     uint32_t data_start_ = 0;
     uint32_t sectors_per_cluster_ = 0;
@@ -123,8 +139,7 @@ CheckReport DiskChecker::Run() {
         last_cluster_on_disk_ =
             static_cast<uint32_t>(std::min<uint64_t>(clusters - 1, kHighestCluster));
     }
-    table_.reset(new uint16_t[kTableSectors * kSectorSize / 2]);
-    if (!ReadSectors(fat_start_, kTableSectors, reinterpret_cast<uint8_t*>(table_.get()))) {
+    if (!ReadSectors(fat_start_, kTableSectors, reinterpret_cast<uint8_t*>(table_))) {
         Report(Damage::kUnreadable, "the allocation table cannot be read");
         return report_;
     }
@@ -289,7 +304,7 @@ void DiskChecker::CheckUnownedClusters() {
         // Four free entries at a time: most of a table is free or claimed.
         if (cluster % 4 == 0 && cluster + 4 <= beyond) {
             uint64_t four = 0;
-            std::memcpy(&four, table_.get() + cluster, sizeof four);
+            std::memcpy(&four, table_ + cluster, sizeof four);
             if (four == 0) {
                 cluster += 3;
                 continue;
