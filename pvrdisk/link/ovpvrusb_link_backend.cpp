@@ -22,6 +22,7 @@ DEFINE_GUID(kReceiverInterface, 0x00873FDF, 0x61A8, 0x11D1, 0xAA, 0x5E, 0x00, 0x
 
 constexpr size_t kInitialInterfaces = 8;
 constexpr size_t kMaxPipes = 4;
+constexpr DWORD kMaxDetailBytes = 64 * 1024;  // far above any device path
 
 // One open pipe: its file, and the overlapped record and event of its one transfer.
 struct Pipe {
@@ -46,9 +47,18 @@ Pipe* PipeOf(PipeHandle handle) {
 
 // The path of one interface of the set, or false after logging why not.
 bool InterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data, char* path, size_t size) {
+    // The size query succeeds only by failing for want of room; a size below the record's
+    // header, or beyond any path, would have the header written past the allocation or the
+    // path read past it.
     DWORD required = 0;
-    SetupDiGetDeviceInterfaceDetailA(set, data, nullptr, 0, &required, nullptr);
-    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::calloc(1, required));
+    if (SetupDiGetDeviceInterfaceDetailA(set, data, nullptr, 0, &required, nullptr) ||
+        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+        required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) || required > kMaxDetailBytes) {
+        LogLine("SetupDiGetInterfaceDeviceDetail() failed!!!", 3);
+        return false;
+    }
+    // One byte more than asked for, zeroed: the path always ends within the allocation.
+    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::calloc(1, required + 1));
     if (detail == nullptr) return false;
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
     const bool ok = SetupDiGetDeviceInterfaceDetailA(set, data, detail, required, nullptr, nullptr);
