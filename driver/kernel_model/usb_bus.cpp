@@ -158,8 +158,11 @@ void SimulatedUsbBus::RunCompletions() {
         if (queue.empty()) continue;  // cancelled meanwhile
         PIRP irp = queue.front();
         queue.pop_front();
+        // Taken under the lock: a canceller that won the cancel routine completes the request
+        // only after this has let go of it.
+        const bool taken = IoSetCancelRoutine(irp, nullptr) != nullptr;
         lock.unlock();
-        if (IoSetCancelRoutine(irp, nullptr) != nullptr) {
+        if (taken) {
             PURB urb =
                 static_cast<PURB>(IoGetCurrentIrpStackLocation(irp)->Parameters.Others.Argument1);
             SetIrql(DISPATCH_LEVEL);
@@ -661,12 +664,24 @@ NTSTATUS SimulatedUsbBus::Transfer(PIRP irp, PURB urb) {
         later = complete_later_;
     }
     if (later) {
+        // Queued with its cancel routine under the lock the completion thread takes requests
+        // under: the thread never sees a request without its routine, and a canceller (whose
+        // routine takes the lock too) waits until the request is either queued or taken.
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            IoMarkIrpPending(irp);
+            IoSetCancelRoutine(irp, BusCancel);
             later_[FindPipe(transfer.PipeHandle)->endpoint].push_back(irp);
         }
         later_changed_.notify_all();
-        return Pend(irp);
+        if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ForgetLater(irp);
+            }
+            Complete(irp, STATUS_CANCELLED);
+        }
+        return STATUS_PENDING;
     }
     // The host controller completes transfers later: the request is pending to the caller
     // even when the transfer is over before IoCallDriver returns.
