@@ -216,10 +216,15 @@ bool CFunctionMgr::CopyOne(const CDirEntry& entry) {
 }
 
 bool CFunctionMgr::PcPathAllowed(const std::string& path) {
-    const ReceiverConnection* receiver = ActiveReceiver();
     platform::PcFileInfo info;
-    if (receiver == nullptr || !platform::InspectPcTarget(path, &info)) return true;
-    if (!receiver->IsBackingFile(info)) return true;
+    if (!platform::InspectPcTarget(path, &info)) return true;
+    // FIFOs, sockets and devices are never read or written as files.
+    if (info.kind != platform::PcKind::kRegular) {
+        failure = path + " is not a regular file";
+        return false;
+    }
+    const ReceiverConnection* receiver = ActiveReceiver();
+    if (receiver == nullptr || !receiver->IsBackingFile(info)) return true;
     failure = path +
               " is the file that holds the receiver's disk; it is never read or written "
               "as a file of the transfer";

@@ -79,8 +79,7 @@ bool CFile::Open(const char* file_name, unsigned open_flags, CFileException* err
             return false;
     }
     if (open_flags & modeCreate) flags |= O_CREAT | ((open_flags & modeNoTruncate) ? 0 : O_TRUNC);
-    // Opened without blocking, so that a FIFO or device never holds the program; anything but
-    // a regular file is refused below.
+    // Opened without blocking, so that a FIFO without a partner never holds the program.
     const int fd = ::open(file_name, flags | O_NONBLOCK, 0666);
     if (fd < 0) {
         if (error != nullptr)
@@ -88,14 +87,14 @@ bool CFile::Open(const char* file_name, unsigned open_flags, CFileException* err
         return false;
     }
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        const int cause = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
         ::close(fd);
         if (error != nullptr)
-            *error = CFileException(CFileException::accessDenied, cause, file_name);
+            *error = CFileException(CFileException::accessDenied, EISDIR, file_name);
         return false;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // A regular file blocks as files do; anything else stays as opened.
+    if (S_ISREG(status.st_mode)) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     m_hFile = fd;
     SetFilePath(file_name);
     return true;

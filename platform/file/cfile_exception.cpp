@@ -9,9 +9,7 @@ CFileException::CFileException(int cause, long os_error, std::string file_name)
     : m_cause(cause), m_lOsError(os_error), m_strFileName(std::move(file_name)) {
     // Said as people read it: the file, then what went wrong.
     std::string reason;
-    if (cause == accessDenied && os_error == EINVAL)
-        reason = "not a regular file (FIFOs, sockets and devices are never opened)";
-    else if (cause == diskFull)
+    if (cause == diskFull)
         reason = "the PC's disk is full (" +
                  std::string(std::strerror(static_cast<int>(os_error))) + ")";
     else
