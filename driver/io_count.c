@@ -15,8 +15,10 @@ LONG OvIoDecrement(POV_DEVICE_EXTENSION Extension) {
     KeAcquireSpinLock(&Extension->IoCountLock, &irql);
     const LONG count = --Extension->IoCount;
     if (count == 1) KeSetEvent(&Extension->StopEvent, IO_NO_INCREMENT, FALSE);
-    if (count == 0) KeSetEvent(&Extension->RemoveEvent, IO_NO_INCREMENT, FALSE);
     KeReleaseSpinLock(&Extension->IoCountLock, irql);
+    // The last touch of the extension: the remove waiting for this may free it at once, so
+    // the lock inside it must have been let go of first.
+    if (count == 0) KeSetEvent(&Extension->RemoveEvent, IO_NO_INCREMENT, FALSE);
     return count;
 }
 

@@ -68,6 +68,8 @@ class EndToEndTest : public ::testing::Test {
         function_ = std::make_unique<kernel_model::EmulatedReceiverFunction>(receiver_);
         bus_ = std::make_unique<kernel_model::SimulatedUsbBus>(
             function_.get(), kernel_model::ReceiverConfigurationDescriptor(false, false));
+        seed_ = kernel_model::CompletionSeed();
+        bus_->CompleteTransfersLater(seed_);
         host_ = std::make_unique<kernel_model::DriverHost>(*bus_);
         ASSERT_EQ(host_->Plug(), STATUS_SUCCESS);
         kernel_model::AttachDriverHost(host_.get());
@@ -82,6 +84,7 @@ class EndToEndTest : public ::testing::Test {
         if (host_ != nullptr) host_->Unplug();
         EXPECT_THAT(kernel_model::Leaks(), IsEmpty());
         EXPECT_THAT(kernel_model::Faults(), IsEmpty());
+        if (HasFailure()) std::printf("completion timing: OVPVRUSB_SEED=%u\n", seed_);
         host_.reset();
         bus_.reset();
         kernel_model::Reset();
@@ -92,6 +95,7 @@ class EndToEndTest : public ::testing::Test {
     std::string sample_;
     emulator::EmulatedReceiver receiver_;
     std::unique_ptr<kernel_model::EmulatedReceiverFunction> function_;
+    uint32_t seed_ = 0;  // of the bus's completion timing
     std::unique_ptr<kernel_model::SimulatedUsbBus> bus_;
     std::unique_ptr<kernel_model::DriverHost> host_;
 };
