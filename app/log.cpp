@@ -123,7 +123,12 @@ void StartLog() {
         LogState& state = State();
         std::lock_guard lock(state.mutex);
         state.indent = 0;
-        state.file.Open(folder + "/Debug" + stamp + ".log");  // a failure is not reported
+        // Two runs in one second get two logs: the second name takes a number.
+        std::string path = folder + "/Debug" + stamp + ".log";
+        platform::PcFileInfo existing;
+        for (int n = 2; platform::InspectPcPath(path, &existing) && n < 100; ++n)
+            path = folder + "/Debug" + stamp + "-" + std::to_string(n) + ".log";
+        state.file.Open(path);  // a failure is not reported
     }
 
     // Oldest first; a file goes before the first one created strictly later, so equal times

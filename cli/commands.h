@@ -14,7 +14,7 @@ struct CopyOptions {
     uint32_t wait_seconds = 0;
 };
 
-int ListFolder(const std::string& folder, const std::string& filter);
+int ListFolder(const std::string& folder, const std::string& filter, bool long_listing);
 int GetFiles(const std::vector<std::string>& sources, const std::string& pc_folder,
              const CopyOptions& options);
 int PutFiles(const std::vector<std::string>& sources, const std::string& receiver_folder,
@@ -23,7 +23,15 @@ int MoveEntries(const std::vector<std::string>& sources, const std::string& rece
                 const CopyOptions& options);
 int RenameEntry(const std::string& path, const std::string& new_name);
 int EpgRename(const std::vector<std::string>& paths);
-int RemoveEntries(const std::vector<std::string>& paths);
+// Deleting folders asks first on a terminal; `confirmed` (--yes) answers for scripts.
+int RemoveEntries(const std::vector<std::string>& paths, bool confirmed);
 int MakeFolder(const std::string& path);
 int RemoveFolder(const std::string& path);
 int ShowFreeSpace();
+
+// Text from the disk as it may reach a terminal: control bytes written as \xNN, so that no
+// name can carry an escape sequence.
+std::string Visible(const std::string& text);
+// What is wrong with a receiver path as typed (empty, another drive, not starting with C:,
+// wildcards); empty when nothing is.
+std::string ReceiverPathProblem(const std::string& path);

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "app/settings.h"
+#include "platform/profile_store.h"
 #include "emulator/emulated_link_backend.h"
 #include "pvrdisk/link/libusb_link_backend.h"
 
@@ -66,12 +67,25 @@ bool DiskConnection::Open(const DiskChoice& choice, std::string* error, bool mou
         config.backing_file = choice.emulate_image;
         config.sectors = emulated_->SectorCount();
     } else {
-        std::optional<UsbId> id = ConfiguredUsbDevice();
-        if (!choice.device.empty()) {
-            id = ParseUsbId(choice.device);
+        // The ids come from --device, else TESSEL_USB_DEVICE, else the setting UsbDevice; a
+        // value that is no id is named with where it came from.
+        std::optional<UsbId> id;
+        const char* forced = std::getenv("TESSEL_USB_DEVICE");
+        const std::string setting = platform::Profile().GetString("Settings", "UsbDevice", "");
+        const std::string value = !choice.device.empty() ? choice.device
+                                  : forced != nullptr    ? std::string(forced)
+                                                         : setting;
+        const std::string origin = !choice.device.empty() ? "--device"
+                                   : forced != nullptr    ? "TESSEL_USB_DEVICE"
+                                                          : "UsbDevice in " +
+                                                             platform::DefaultProfilePath();
+        if (!value.empty()) {
+            id = ParseUsbId(value);
             if (!id) {
-                *error =
-                    "--device wants the USB ids as vvvv:pppp (hexadecimal), as lsusb shows them";
+                *error = origin + " is '" + value +
+                         "', which is no USB id: write them as vvvv:pppp (hexadecimal), as lsusb "
+                         "shows them";
+                usage_problem_ = true;
                 return false;
             }
         }

@@ -26,10 +26,13 @@ class DiskConnection {
     bool Open(const DiskChoice& choice, std::string* error, bool mount, bool read_only);
     ReceiverConnection& Receiver() { return receiver_; }
     emulator::EmulatedReceiver* Emulated() { return emulated_.get(); }
+    // Whether the last Open failed over a value the user gave wrongly (exit status 2).
+    bool UsageProblem() const { return usage_problem_; }
 
   private:
     std::unique_ptr<emulator::EmulatedReceiver> emulated_;
     ReceiverConnection receiver_;
+    bool usage_problem_ = false;
 };
 
 // Parses "unplug-at=5000,replug-after=1500": false with a message for an unknown option.

@@ -1,5 +1,6 @@
 // tessel: the receiver's disk from the command line.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -78,6 +79,59 @@ int ListDevices() {
     return 0;
 }
 
+constexpr const char* kTesselVersion = TESSEL_VERSION;
+
+// The exit codes, as --help and the man page show them.
+constexpr const char* kExitCodes =
+    "Exit status:\n"
+    "  0    everything asked for was done\n"
+    "  1    something asked for was not done (each item is named on standard error)\n"
+    "  2    wrong usage (unknown subcommand or option, conflicting choices)\n"
+    "  130  stopped by Ctrl+C; a partial target is kept and the same command resumes it\n";
+
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+// Edit distance, for suggesting the subcommand a user meant.
+size_t Distance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+int UsageError(const std::string& text) {
+    std::fprintf(stderr, "tessel: %s\n", text.c_str());
+    LogLine("Usage error: " + text, 1);
+    return kExitUsage;
+}
+
+// The first word that is no option, skipping the values of the options that take one: the
+// subcommand. Empty when there is none.
+std::string SubcommandWord(int argc, char** argv) {
+    static const std::vector<std::string> kWithValue = {"--device", "--emulate", "--emulate-fault",
+                                                        "--image", "--wait"};
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") return i + 1 < argc ? argv[i + 1] : "";
+        if (std::find(kWithValue.begin(), kWithValue.end(), word) != kWithValue.end()) {
+            ++i;
+            continue;
+        }
+        if (!word.empty() && word[0] == '-') continue;
+        return word;
+    }
+    return "";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,8 +141,13 @@ int main(int argc, char** argv) {
 
     CLI::App app{
         "tessel: browse and copy the disk of a digital-TV receiver over USB.\n"
-        "Receiver paths are written C:\\FOLDER\\FILE (quote them in the shell)."};
+        "Receiver paths are written C:\\FOLDER\\FILE (quote them in the shell).",
+        "tessel"};
+    app.footer(kExitCodes);
+    app.set_version_flag("--version", std::string("tessel ") + kTesselVersion);
     app.require_subcommand(1);
+    // Options of the whole program may stand before or after the subcommand.
+    app.fallthrough();
     DiskChoice disk;
     app.add_option("--device", disk.device,
                    "USB receiver by its ids VID:PID (default: the UsbDevice setting)");
@@ -102,18 +161,23 @@ int main(int argc, char** argv) {
         "--image", disk.image,
         "a receiver disk image, or the disk itself (/dev/sdX), read and written directly");
     CopyOptions copy;
-    bool yes_all = false, no_all = false;
+    bool yes_all = false, no_all = false, resume = false, yes = false;
     app.add_flag("--yes-all", yes_all, "overwrite every existing file without asking");
     app.add_flag("--no-all", no_all, "keep every existing file without asking");
+    app.add_flag("--resume", resume,
+                 "resume partial targets (shorter than the source), keep every other existing "
+                 "file, without asking");
     app.add_option("--wait", copy.wait_seconds,
                    "seconds a copy waits for a receiver that went away (default: until it is "
                    "back or Ctrl+C)");
-
     std::string folder = "C:\\", filter, target, new_name;
     std::vector<std::string> sources;
     auto* ls = app.add_subcommand("ls", "list a receiver folder with the pane's columns and sort");
     ls->add_option("folder", folder, "receiver folder (default C:\\)");
     ls->add_option("--filter", filter, "only files whose name or programme title holds this text");
+    bool long_listing = false;
+    ls->add_flag("-l,--long", long_listing,
+                 "also the names as stored (recordings are shown without their NNN&& prefix)");
     auto* get = app.add_subcommand(
         "get", "copy receiver files and folders to a PC folder (resumes partial copies)");
     get->add_option("paths", sources, "receiver files and folders, then the PC folder")
@@ -137,6 +201,7 @@ int main(int argc, char** argv) {
     auto* rm = app.add_subcommand(
         "rm", "delete receiver files and folders (tm_shift.000 and jukebox are protected)");
     rm->add_option("paths", sources, "receiver files and folders")->required();
+    rm->add_flag("--yes,-y", yes, "delete folders with their contents without asking");
     auto* mkdir = app.add_subcommand("mkdir", "make a receiver folder");
     mkdir->add_option("path", folder, "receiver folder")->required();
     auto* rmdir = app.add_subcommand("rmdir", "remove an empty receiver folder");
@@ -160,19 +225,47 @@ int main(int argc, char** argv) {
                       "testing; the size must leave clusters beyond the disk, as 64M does)");
     auto* devices =
         app.add_subcommand("devices", "list USB mass-storage devices with their VID:PID");
-    CLI11_PARSE(app, argc, argv);
+
+    const std::string word = SubcommandWord(argc, argv);
+    const auto subcommands = app.get_subcommands([](const CLI::App*) { return true; });
+    const bool known = std::any_of(subcommands.begin(), subcommands.end(),
+                                   [&](const CLI::App* sub) { return sub->get_name() == word; });
+    if (!word.empty() && !known) {
+        std::string closest;
+        size_t best = 3;
+        for (const CLI::App* sub : subcommands) {
+            const size_t d = Distance(word, sub->get_name());
+            if (d < best) best = d, closest = sub->get_name();
+        }
+        return UsageError("unknown subcommand '" + word + "'" +
+                          (closest.empty() ? "" : "; did you mean '" + closest + "'?") +
+                          " ('tessel --help' lists them)");
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForVersion& version) {
+        return app.exit(version);
+    } catch (const CLI::ParseError& error) {
+        app.exit(error);
+        return kExitUsage;
+    }
     // Sources first, the target folder last, as cp has them.
     if (get->parsed() || put->parsed() || mv->parsed()) {
         target = sources.back();
         sources.pop_back();
     }
 
-    if (yes_all && no_all) {
-        std::fprintf(stderr, "tessel: --yes-all and --no-all exclude each other\n");
-        return 2;
-    }
+    if (yes_all + no_all + resume > 1)
+        return UsageError("--yes-all, --no-all and --resume exclude each other");
+    if (!disk.image.empty() + !disk.emulate_image.empty() + !disk.device.empty() > 1)
+        return UsageError("give one disk: --image, --emulate or --device");
+    if (!disk.emulate_fault.empty() && disk.emulate_image.empty())
+        return UsageError("--emulate-fault goes with --emulate");
     copy.policy = yes_all  ? OverwritePolicy::kYesAll
                   : no_all ? OverwritePolicy::kNoAll
+                  : resume ? OverwritePolicy::kResume
                            : OverwritePolicy::kAsk;
     if (mkimage->parsed()) {
         if (sample + hostile + !from.empty() > 1) {
@@ -193,7 +286,8 @@ int main(int argc, char** argv) {
     const bool read_only = check->parsed() || ls->parsed() || df->parsed() || get->parsed();
     if (!connection.Open(disk, &error, !check->parsed(), read_only)) {
         std::fprintf(stderr, "tessel: %s\n", error.c_str());
-        return 1;
+        LogLine(error, 1);
+        return connection.UsageProblem() ? kExitUsage : 1;
     }
     InstallStopHandler();
     if (check->parsed()) {
@@ -202,15 +296,26 @@ int main(int argc, char** argv) {
         std::fputs(FormatCheckReport(report).c_str(), stdout);
         return report.Clean() ? 0 : 1;
     }
-    if (ls->parsed()) return ListFolder(folder, filter);
-    if (get->parsed()) return GetFiles(sources, target, copy);
-    if (put->parsed()) return PutFiles(sources, target, copy);
-    if (mv->parsed()) return MoveEntries(sources, target, copy);
-    if (rename->parsed()) return RenameEntry(folder, new_name);
-    if (epg->parsed()) return EpgRename(sources);
-    if (rm->parsed()) return RemoveEntries(sources);
-    if (mkdir->parsed()) return MakeFolder(folder);
-    if (rmdir->parsed()) return RemoveFolder(folder);
-    if (df->parsed()) return ShowFreeSpace();
-    return 2;
+    // Receiver paths are checked before anything is done.
+    std::vector<std::string> receiver_paths;
+    if (ls->parsed() || rename->parsed() || mkdir->parsed() || rmdir->parsed())
+        receiver_paths = {folder};
+    if (get->parsed() || mv->parsed() || epg->parsed() || rm->parsed()) receiver_paths = sources;
+    if (put->parsed() || mv->parsed()) receiver_paths.push_back(target);
+    for (const std::string& path : receiver_paths)
+        if (const std::string problem = ReceiverPathProblem(path); !problem.empty())
+            return UsageError(problem);
+
+    int status = kExitUsage;
+    if (ls->parsed()) status = ListFolder(folder, filter, long_listing);
+    if (get->parsed()) status = GetFiles(sources, target, copy);
+    if (put->parsed()) status = PutFiles(sources, target, copy);
+    if (mv->parsed()) status = MoveEntries(sources, target, copy);
+    if (rename->parsed()) status = RenameEntry(folder, new_name);
+    if (epg->parsed()) status = EpgRename(sources);
+    if (rm->parsed()) status = RemoveEntries(sources, yes);
+    if (mkdir->parsed()) status = MakeFolder(folder);
+    if (rmdir->parsed()) status = RemoveFolder(folder);
+    if (df->parsed()) status = ShowFreeSpace();
+    return StopRequested() && status != 0 ? kExitInterrupted : status;
 }

@@ -194,6 +194,7 @@ CFunctionMgr::ResumePlan CBoxFunctionMgr::DecideResume(CFile& source, const CDir
                                                         ? std::vector<std::string>{entry.targetPath}
                                                         : std::vector<std::string>{});
     if (parts.empty()) return plan;
+    plan.exists = true;
     uint64_t held = 0;
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         uint64_t size = 0;

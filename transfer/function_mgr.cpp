@@ -61,6 +61,8 @@ struct CFunctionMgr::CopyState {
     std::string source_path;
     std::string target_path;
     std::string shown;
+    std::string source_shown;
+    std::string target_shown;
     bool stop = false;
     int fruitless_reconnections = 0;
     uint64_t uncommitted = 0;  // bytes written to a receiver target since its last write-back
@@ -153,6 +155,15 @@ bool CFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
     return failures.empty();
 }
 
+TransferProgress CFunctionMgr::AboutFile(const CDirEntry& entry) const {
+    TransferProgress about;
+    about.file = entry.targetPath;
+    about.source = entry.fullPath;
+    about.target = entry.targetPath;
+    about.file_length = entry.size;
+    return about;
+}
+
 bool CFunctionMgr::OpenLostTheLink() const {
     return ActiveReceiver() != nullptr && (pcfm_errno == EDEVICE || pcfm_errno == ESHORTIO);
 }
@@ -170,7 +181,7 @@ bool CFunctionMgr::CopyOne(const CDirEntry& entry) {
         if (source == nullptr) {
             if (OpenLostTheLink()) {
                 failure.clear();
-                if (WaitForReceiver(entry.fullPath, nullptr)) continue;
+                if (WaitForReceiver(AboutFile(entry), nullptr)) continue;
                 return false;
             }
             LogLine("Failed to open read file", 3);
@@ -181,17 +192,22 @@ bool CFunctionMgr::CopyOne(const CDirEntry& entry) {
         if (resume_link_lost_) {
             source->Abandon();
             failure.clear();
-            if (WaitForReceiver(entry.fullPath, nullptr)) continue;
+            if (WaitForReceiver(AboutFile(entry), nullptr)) continue;
             return false;
         }
         if (!failure.empty()) return false;
+        if (plan.exists && !plan.resume && keep_unresumable) {
+            failure = "kept " + entry.targetPath + ": it is not a partial copy of " +
+                      entry.fullPath;
+            return false;
+        }
         pcfm_errno = 0;
         std::unique_ptr<CFile> target = OpenTarget(plan.target_path, plan.resume);
         if (target == nullptr) {
             if (OpenLostTheLink()) {
                 source->Abandon();
                 failure.clear();
-                if (WaitForReceiver(entry.fullPath, nullptr)) continue;
+                if (WaitForReceiver(AboutFile(entry), nullptr)) continue;
                 return false;
             }
             LogLine("Failed to create write file", 3);
@@ -289,6 +305,8 @@ void CFunctionMgr::ProgressStep(CopyState& state) {
     TransferProgress record;
     record.phase = TransferProgress::kCopying;
     record.file = state.shown;
+    record.source = state.source_shown;
+    record.target = state.target_shown;
     record.file_position = state.source_position;
     record.file_length = state.file_length;
     record.speed_mib_s = speed;
@@ -359,7 +377,7 @@ bool CFunctionMgr::ReopenAfterReconnection(CopyState& state, CFile& source, CFil
     return true;
 }
 
-bool CFunctionMgr::WaitForReceiver(const std::string& shown, bool* stop) {
+bool CFunctionMgr::WaitForReceiver(const TransferProgress& about, bool* stop) {
     UsbFailure = true;
     LogLine("USB connection failure! Trying to reconnect!", 1);
     ReceiverConnection* receiver = ActiveReceiver();
@@ -373,9 +391,8 @@ bool CFunctionMgr::WaitForReceiver(const std::string& shown, bool* stop) {
     platform::SleepMs(100);
     bool back = receiver->Reinitialise();
     const uint32_t wait_start = platform::GetTickCount();
-    TransferProgress record;
+    TransferProgress record = about;
     record.phase = TransferProgress::kWaiting;
-    record.file = shown;
     // The wait ends by the receiver's return or the user's stop (or the caller's bound): the
     // attempts are counted in rounds of twenty, as the progress shows them.
     for (int i = 0; !back; ++i) {
@@ -410,7 +427,17 @@ bool CFunctionMgr::Reconnect(CopyState& state, CFile& source, CFile& target) {
     // changed its disk meanwhile, and the remount reads it again.
     if (state.source_link) source.Abandon();
     if (state.target_link) target.Abandon();
-    if (!WaitForReceiver(state.shown, &state.stop)) return false;
+    TransferProgress about;
+    about.file = state.shown;
+    about.source = state.source_shown;
+    about.target = state.target_shown;
+    about.file_position = state.source_position;
+    about.file_length = state.file_length;
+    about.file_percent = state.to_copy == 0 ? 0.0f
+                                            : static_cast<float>(static_cast<double>(state.copied) /
+                                                                 static_cast<double>(state.to_copy) *
+                                                                 100.0);
+    if (!WaitForReceiver(about, &state.stop)) return false;
     return ReopenAfterReconnection(state, source, target);
 }
 
@@ -464,9 +491,13 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
                 slash == std::string::npos ? "." : state.target_path.substr(0, slash + 1));
         }
         state.shown = state.target_link ? target_shown : target.GetFileName();
+        state.source_shown = source_shown;
+        state.target_shown = target_shown;
         TransferProgress starts;
         starts.phase = TransferProgress::kFileStarts;
         starts.file = state.shown;
+        starts.source = source_shown;
+        starts.target = target_shown;
         Report(starts);
 
         state.file_tick = state.update_tick = state.timeline_tick = platform::GetTickCount();

@@ -69,6 +69,9 @@ class CFunctionMgr {
     // How long a copy waits for a receiver that went away; 0 waits until it is back or the
     // user stops.
     uint32_t wait_limit_ms = 0;
+    // An existing target that cannot be resumed is kept (and the file reported), not copied
+    // over: for runs that were told to resume partial copies only.
+    bool keep_unresumable = false;
 
     CDirList listing;
     CDirList copied;
@@ -96,6 +99,7 @@ class CFunctionMgr {
         bool resume = false;
         std::string target_path;  // the file to write: the target, or the last part of one
         uint64_t held = 0;        // bytes of the parts before it
+        bool exists = false;      // a target of the planned name exists already
     };
 
     // The steps a side supplies to the pipeline. Each that can fail sets `failure`.
@@ -147,7 +151,9 @@ class CFunctionMgr {
     // Waits for a receiver whose link was lost, until it is back and its disk mounted afresh
     // (true), the user stops (`*stop` and `stopped` set) or wait_limit_ms ran out. Streams over
     // the link must have been abandoned before.
-    bool WaitForReceiver(const std::string& shown, bool* stop);
+    bool WaitForReceiver(const TransferProgress& about, bool* stop);
+    // A progress record about a file before its copy has begun.
+    TransferProgress AboutFile(const CDirEntry& entry) const;
     bool Reconnect(CopyState& state, CFile& source, CFile& target);
     bool ReopenAfterReconnection(CopyState& state, CFile& source, CFile& target);
     void StartNextPart(CopyState& state, CFile& target);

@@ -31,6 +31,14 @@ std::string DescribeFile(const CDirEntry& entry) {
 
 bool CheckOverwriteFiles(CFunctionMgr& manager, CDirList* files, const std::string& source_base,
                          const std::string& target_folder, OverwriteQuestion ask, void* context) {
+    return CheckOverwriteFiles(manager, files, source_base, target_folder,
+                               [&](const OverwriteCase& question) {
+                                   return ask(question.text, context);
+                               });
+}
+
+bool CheckOverwriteFiles(CFunctionMgr& manager, CDirList* files, const std::string& source_base,
+                         const std::string& target_folder, const OverwriteDecider& decide) {
     LogScope scope("COV_USBDlg::CheckOverwriteFiles", 2);
     CDirList sources, targets;
     if (!manager.CheckDestFiles(files, &sources, &targets, source_base, target_folder)) return true;
@@ -57,7 +65,8 @@ bool CheckOverwriteFiles(CFunctionMgr& manager, CDirList* files, const std::stri
         } else if (yes_to_all) {
             answer = OverwriteAnswer::kYes;
         } else {
-            answer = ask(FilledQuestion(existing_text, new_text), context);
+            const std::string question = FilledQuestion(existing_text, new_text);
+            answer = decide({question, target, source});
             if (answer == OverwriteAnswer::kYesToAll) yes_to_all = true;
             if (answer == OverwriteAnswer::kNoToAll) no_to_all = true;
         }

@@ -2,6 +2,7 @@
 // others; and the summary after a transfer.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "panes/dir_entry.h"
@@ -19,6 +20,16 @@ std::string DescribeFile(const CDirEntry& entry);
 // equal kept and skipped by user. False when no file is left.
 bool CheckOverwriteFiles(CFunctionMgr& manager, CDirList* files, const std::string& source_base,
                          const std::string& target_folder, OverwriteQuestion ask, void* context);
+
+// One question with the two files it is about, for an asker that decides by them.
+struct OverwriteCase {
+    const std::string& text;
+    const CDirEntry& existing;
+    const CDirEntry& source;
+};
+using OverwriteDecider = std::function<OverwriteAnswer(const OverwriteCase&)>;
+bool CheckOverwriteFiles(CFunctionMgr& manager, CDirList* files, const std::string& source_base,
+                         const std::string& target_folder, const OverwriteDecider& decide);
 
 // The same question for a move within one side: files whose target in target_folder holds
 // another entry are asked about; a yes puts the file in the manager's list overwritten (which

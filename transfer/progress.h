@@ -15,6 +15,9 @@ struct TransferProgress {
     Phase phase = kFileStarts;
     // The target: its receiver path, or the PC file's name without its folder.
     std::string file;
+    // Source and target as people read them (receiver paths in UTF-8), whole.
+    std::string source;
+    std::string target;
     uint64_t file_position = 0;  // the source's position
     uint64_t file_length = 0;
     float file_percent = 0;     // this file, 0 to 100

@@ -17,7 +17,7 @@ const char* Reason(int code) {
         case ENOPATH:
             return "a folder of the path does not exist";
         case ENOENTRY:
-            return "the entry is beyond the end of its file or folder";
+            return "the file ends before its size (its chain on the receiver is damaged)";
         case EBADNAME:
             return "the name is not valid on the receiver";
         case ENOTADIR:
@@ -42,6 +42,9 @@ const char* Reason(int code) {
             return "the file would reach the largest size the receiver holds";
         case ESHORTIO:
             return "the receiver delivered less than asked for";
+        case EBADCHAIN:
+            return "the file's clusters on the receiver are damaged (its chain loops, runs into "
+                   "a free cluster or ends early)";
         default:
             return "the receiver's file system failed";
     }

@@ -232,6 +232,7 @@ CFunctionMgr::ResumePlan CWinFunctionMgr::DecideResume(CFile& source, const CDir
     plan.target_path = entry.targetPath;
     CRawFile existing;
     if (existing.Open(ToBox(entry.targetPath).c_str(), CFile::modeRead | CFile::typeBinary)) {
+        plan.exists = true;
         plan.resume = CheckResume(source, existing);
         existing.Close();
     }

@@ -128,7 +128,7 @@ TEST_F(TesselCliTest, CtrlCStopsTheCopyAndTheNextRunResumesIt) {
     const Result stopped = RunInterrupted({"--emulate", image_, "--emulate-fault", "latency=4",
                                            "put", folder_.File("rec.ts"), "C:\\"},
                                           6);
-    EXPECT_EQ(stopped.status, 1) << stopped.err;
+    EXPECT_EQ(stopped.status, 130) << stopped.err;
     EXPECT_THAT(stopped.err, HasSubstr("stopped; the partial file stays"));
     ExpectClean();
 
