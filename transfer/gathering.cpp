@@ -100,7 +100,7 @@ class ReceiverGathering {
     // Whether the path of a listed entry leads back to exactly that entry.
     static bool Addressable(const std::string& path, const pcfm_dirent& e, uint32_t folder) {
         ReceiverEntryId id;
-        if (!IdentifyReceiverEntry(ToBox(path).c_str(), &id)) return false;
+        if (!IdentifyReceiverEntry(ToBox(CollapseBackslashes(path)).c_str(), &id)) return false;
         return !id.root && id.directory_cluster == folder && std::strcmp(id.name, e.name) == 0 &&
                std::strcmp(id.extension, e.extension) == 0;
     }

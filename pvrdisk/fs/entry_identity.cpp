@@ -5,8 +5,13 @@
 #include "pvrdisk/fs/pcfm_internal.h"
 
 bool IdentifyReceiverEntry(const char* path, ReceiverEntryId* id) {
+    // A file opens with "r"; a folder, and the root, only as a directory.
     pcfm_file* file = pcfm_open(path, "r");
-    if (file == nullptr && pcfm_errno == EWRONGKIND) file = pcfm_open(path, "d");
+    if (file == nullptr) {
+        const int as_file = pcfm_errno;
+        file = pcfm_open(path, "d");
+        if (file == nullptr && as_file != EWRONGKIND) pcfm_errno = as_file;
+    }
     if (file == nullptr) return false;
     id->root = file->is_root;
     id->directory_cluster = file->directory_cluster;
