@@ -46,7 +46,7 @@ NTSTATUS NTAPI OvDispatchDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         OvIoDecrement(extension);
         return refused;
     }
-    if (extension->SelectiveSuspendRegistered) OvWaitUntilNoIdleRequest(extension);
+    if (OvSelectiveSuspendRegistered(extension)) OvWaitUntilNoIdleRequest(extension);
 
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
     ULONG_PTR information = 0;

@@ -171,6 +171,11 @@ VOID OvCancelWaitWake(POV_DEVICE_EXTENSION Extension);
 NTSTATUS OvDispatchWaitWake(POV_DEVICE_EXTENSION Extension, PIRP Irp);
 
 // Selective suspend.
+// Whether the idle machinery runs: read as the interlocked writes write it, since the timer's
+// DPC and the Plug and Play routines look at it on other processors.
+FORCEINLINE LONG OvSelectiveSuspendRegistered(POV_DEVICE_EXTENSION Extension) {
+    return InterlockedCompareExchange(&Extension->SelectiveSuspendRegistered, 0, 0);
+}
 VOID OvInitializeSelectiveSuspend(POV_DEVICE_EXTENSION Extension);
 VOID OvStartIdleTimer(POV_DEVICE_EXTENSION Extension);
 VOID OvStopSelectiveSuspend(POV_DEVICE_EXTENSION Extension);

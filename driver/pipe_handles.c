@@ -64,7 +64,7 @@ NTSTATUS NTAPI OvDispatchCreate(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     }
     InterlockedIncrement(&extension->OpenHandleCount);
     // A handle in use keeps the device out of suspension.
-    if (extension->SelectiveSuspendRegistered) OvCancelSelectiveSuspend(extension);
+    if (OvSelectiveSuspendRegistered(extension)) OvCancelSelectiveSuspend(extension);
     return OvCompleteRequest(Irp, STATUS_SUCCESS, 0);
 }
 

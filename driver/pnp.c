@@ -18,7 +18,7 @@ static NTSTATUS OvHandleStartDevice(POV_DEVICE_EXTENSION Extension, PIRP Irp) {
         if (Extension->WdmVersion == OvWinXpOrLater) {
             InterlockedExchange(&Extension->SelectiveSuspendRegistered,
                                 Extension->SelectiveSuspendEnable);
-            if (Extension->SelectiveSuspendRegistered) OvStartIdleTimer(Extension);
+            if (OvSelectiveSuspendRegistered(Extension)) OvStartIdleTimer(Extension);
         }
     }
     return OvCompleteRequest(Irp, status, 0);
@@ -103,7 +103,7 @@ NTSTATUS NTAPI OvDispatchPnp(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
 
     OvIoIncrement(extension);
     const UCHAR minor = IoGetCurrentIrpStackLocation(Irp)->MinorFunction;
-    if (minor != IRP_MN_START_DEVICE && extension->SelectiveSuspendRegistered)
+    if (minor != IRP_MN_START_DEVICE && OvSelectiveSuspendRegistered(extension))
         OvCancelSelectiveSuspend(extension);
 
     NTSTATUS status;

@@ -98,7 +98,7 @@ NTSTATUS NTAPI OvDispatchReadWrite(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         OvIoDecrement(extension);
         return refused;
     }
-    if (extension->SelectiveSuspendRegistered) OvWaitUntilNoIdleRequest(extension);
+    if (OvSelectiveSuspendRegistered(extension)) OvWaitUntilNoIdleRequest(extension);
 
     NTSTATUS status;
     PUSBD_PIPE_INFORMATION pipe = OvTransferPipe(extension, Irp);

@@ -51,11 +51,11 @@ static BOOLEAN OvDeviceIsIdle(POV_DEVICE_EXTENSION Extension) {
 }
 
 static BOOLEAN OvReadyToSuspend(POV_DEVICE_EXTENSION Extension) {
-    return Extension->SelectiveSuspendRegistered && OvDeviceIsIdle(Extension);
+    return OvSelectiveSuspendRegistered(Extension) && OvDeviceIsIdle(Extension);
 }
 
 VOID OvStopSelectiveSuspend(POV_DEVICE_EXTENSION Extension) {
-    if (Extension->WdmVersion != OvWinXpOrLater || !Extension->SelectiveSuspendRegistered) return;
+    if (Extension->WdmVersion != OvWinXpOrLater || !OvSelectiveSuspendRegistered(Extension)) return;
     // Cleared under the lock the idle request's completion re-arms the timer under: after
     // this, no completion sets the timer again, and one that did before is cancelled below.
     KIRQL irql;
@@ -211,7 +211,7 @@ static NTSTATUS NTAPI OvIdleRequestCompletion(PDEVICE_OBJECT DeviceObject, PIRP 
     extension->IdleRequestPending = 0;
     // Under the lock, so that a stop either sees the timer set and cancels it or has cleared
     // the registration before this looks.
-    if (extension->SelectiveSuspendRegistered) OvStartIdleTimer(extension);
+    if (OvSelectiveSuspendRegistered(extension)) OvStartIdleTimer(extension);
     KeReleaseSpinLock(&extension->IdleStateLock, irql);
 
     if (info != NULL) ExFreePoolWithTag(info, OV_POOL_TAG);

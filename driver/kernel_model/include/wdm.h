@@ -128,6 +128,8 @@ VOID NTAPI RtlFreeUnicodeString(PUNICODE_STRING UnicodeString);
 #define InterlockedIncrement(Target) __atomic_add_fetch((Target), 1, __ATOMIC_SEQ_CST)
 #define InterlockedDecrement(Target) __atomic_sub_fetch((Target), 1, __ATOMIC_SEQ_CST)
 #define InterlockedExchange(Target, Value) __atomic_exchange_n((Target), (Value), __ATOMIC_SEQ_CST)
+#define InterlockedCompareExchange(Target, Exchange, Comparand) \
+    __sync_val_compare_and_swap((Target), (Comparand), (Exchange))
 FORCEINLINE PVOID InterlockedExchangePointer(PVOID volatile* Target, PVOID Value) {
     return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
 }
