@@ -167,7 +167,9 @@ int TransferResult(const CFunctionMgr& manager, bool ok, const Tally& tally) {
     // A command that did nothing at all has no summary of zeros to show.
     if (anything || ok) PrintSummary(manager);
     if (manager.stopped)
-        return Fail("stopped; the partial file stays, and the same command resumes it");
+        return Fail(
+            "stopped; the partial file stays: run the same command again with --resume "
+            "(or answer y on a terminal) to resume it");
     if (tally.kept_unasked > 0)
         Fail(std::to_string(tally.kept_unasked) +
              " existing file(s) kept without asking (no terminal): give --yes-all to overwrite "
@@ -175,7 +177,8 @@ int TransferResult(const CFunctionMgr& manager, bool ok, const Tally& tally) {
     if (ok && tally.kept_unasked == 0) return 0;
     if (manager.TransferEnded())
         return Fail(manager.failure +
-                    "; what was copied stays, and running the same command again resumes it");
+                    "; what was copied stays: run the same command again with --resume to "
+                    "resume it");
     if (!ok && !manager.failure.empty())
         return Fail("not everything was copied (see above)" + LogHint());
     return 1;
@@ -200,11 +203,11 @@ void PrintListing(const std::vector<const CDirEntry*>& rows, bool long_listing) 
 
 }  // namespace
 
-std::string Visible(const std::string& text) {
+std::string Visible(const std::string& text, bool keep_lines) {
     std::string shown;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
+        if ((byte >= 0x20 && byte != 0x7F) || (keep_lines && c == '\n')) {
             shown += c;
             continue;
         }
@@ -220,7 +223,8 @@ std::string ReceiverPathProblem(const std::string& path) {
     if (path.find_first_of("*?") != std::string::npos)
         return "wildcards are not supported in receiver paths ('" + path +
                "'): name the files, or give their folder";
-    const bool drive = path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
+    const bool drive =
+        path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
     if (drive && path[0] != 'C' && path[0] != 'c')
         return "the receiver has one drive, C: ('" + path + "')";
     if (!drive) return "receiver paths start with C:\\ ('" + path + "')";
@@ -381,7 +385,8 @@ int EpgRename(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         CDirEntry record;
         std::string parent, why;
-        if (!FindReceiverEntry(path, &record, &parent, &why)) return Fail(why + "; nothing renamed");
+        if (!FindReceiverEntry(path, &record, &parent, &why))
+            return Fail(why + "; nothing renamed");
         selected.Add(record);
     }
     int renamed = 0;
@@ -395,8 +400,7 @@ int EpgRename(const std::vector<std::string>& paths) {
             continue;
         }
         ++renamed;
-        std::printf("%s -> %s\n", Visible(result.path).c_str(),
-                    Visible(result.new_name).c_str());
+        std::printf("%s -> %s\n", Visible(result.path).c_str(), Visible(result.new_name).c_str());
     }
     std::printf("%d recording(s) renamed\n", renamed);
     return problems.empty() ? 0 : 1;
@@ -423,8 +427,8 @@ int RemoveEntries(const std::vector<std::string>& paths, bool confirmed) {
     size_t files = 0, folders = 0;
     for (const CDirEntry& entry : all) (entry.isFile ? files : folders) += 1;
     if (folders > 0 && !confirmed) {
-        const std::string what = std::to_string(files) + " file(s) and " +
-                                 std::to_string(folders) + " folder(s)";
+        const std::string what =
+            std::to_string(files) + " file(s) and " + std::to_string(folders) + " folder(s)";
         if (!isatty(STDIN_FILENO))
             return Fail("this deletes " + what + "; give --yes to do so without a terminal");
         std::cerr << "Delete " << what << "? [y/n] " << std::flush;

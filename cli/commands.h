@@ -31,7 +31,8 @@ int ShowFreeSpace();
 
 // Text from the disk as it may reach a terminal: control bytes written as \xNN, so that no
 // name can carry an escape sequence.
-std::string Visible(const std::string& text);
+// With `keep_lines` the line breaks of a report stay.
+std::string Visible(const std::string& text, bool keep_lines = false);
 // What is wrong with a receiver path as typed (empty, another drive, not starting with C:,
 // wildcards); empty when nothing is.
 std::string ReceiverPathProblem(const std::string& path);

@@ -4,8 +4,8 @@
 #include <sstream>
 
 #include "app/settings.h"
-#include "platform/profile_store.h"
 #include "emulator/emulated_link_backend.h"
+#include "platform/profile_store.h"
 #include "pvrdisk/link/libusb_link_backend.h"
 
 bool ParseFaultPlan(const std::string& text, emulator::FaultPlan* plan, std::string* error) {
@@ -76,9 +76,9 @@ bool DiskConnection::Open(const DiskChoice& choice, std::string* error, bool mou
                                   : forced != nullptr    ? std::string(forced)
                                                          : setting;
         const std::string origin = !choice.device.empty() ? "--device"
-                                   : forced != nullptr    ? "TESSEL_USB_DEVICE"
-                                                          : "UsbDevice in " +
-                                                             platform::DefaultProfilePath();
+                                   : forced != nullptr
+                                       ? "TESSEL_USB_DEVICE"
+                                       : "UsbDevice in " + platform::DefaultProfilePath();
         if (!value.empty()) {
             id = ParseUsbId(value);
             if (!id) {

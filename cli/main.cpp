@@ -87,7 +87,8 @@ constexpr const char* kExitCodes =
     "  0    everything asked for was done\n"
     "  1    something asked for was not done (each item is named on standard error)\n"
     "  2    wrong usage (unknown subcommand or option, conflicting choices)\n"
-    "  130  stopped by Ctrl+C; a partial target is kept and the same command resumes it\n";
+    "  130  stopped by Ctrl+C; a partial target is kept, and the same command with --resume\n"
+    "       resumes it\n";
 
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
@@ -293,7 +294,7 @@ int main(int argc, char** argv) {
     if (check->parsed()) {
         const CheckReport report = CheckReceiverDisk(connection.Receiver().BlockDriver(),
                                                      connection.Receiver().SectorCount());
-        std::fputs(FormatCheckReport(report).c_str(), stdout);
+        std::fputs(Visible(FormatCheckReport(report), true).c_str(), stdout);
         return report.Clean() ? 0 : 1;
     }
     // Receiver paths are checked before anything is done.

@@ -1,12 +1,12 @@
 #include "cli/terminal_progress.h"
 
-#include "cli/commands.h"
-
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+
+#include "cli/commands.h"
 
 namespace {
 
@@ -124,8 +124,7 @@ OverwriteAnswer TerminalAsker::Ask(const std::string& text, const CDirEntry* exi
                                    const CDirEntry* source) {
     if (policy_ == OverwritePolicy::kYesAll) return OverwriteAnswer::kYesToAll;
     if (policy_ == OverwritePolicy::kNoAll) return OverwriteAnswer::kNoToAll;
-    const bool shorter =
-        existing != nullptr && source != nullptr && existing->size < source->size;
+    const bool shorter = existing != nullptr && source != nullptr && existing->size < source->size;
     if (policy_ == OverwritePolicy::kResume)
         return shorter ? OverwriteAnswer::kYes : OverwriteAnswer::kNo;
     EndProgressLine();

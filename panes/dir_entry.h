@@ -19,6 +19,8 @@ struct CDirEntry {
     int32_t isFile = 0;     // 0 folder, 1 file
     // Where a transfer copies the file: planned once for the whole transfer, empty before.
     std::string targetPath;
+    // The plan writes the file in parts below 4 GiB (targetPath is then its first part).
+    bool targetSplit = false;
 };
 
 // An ordered array of records, copied in by value and appended at the end. Grows by one

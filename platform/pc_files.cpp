@@ -126,7 +126,14 @@ bool SetOpenFileTime(int descriptor, int64_t time) {
 
 std::string PcFileSystemName(const std::string& path) {
     struct statfs info {};
-    if (::statfs(path.c_str(), &info) != 0) return "";
+    // A folder a transfer has yet to make lies on the volume of the nearest one that exists.
+    std::string probe = path.empty() ? "." : path;
+    while (::statfs(probe.c_str(), &info) != 0) {
+        if ((errno != ENOENT && errno != ENOTDIR) || probe == "/" || probe == ".") return "";
+        while (probe.size() > 1 && probe.back() == '/') probe.pop_back();
+        const size_t slash = probe.rfind('/');
+        probe = slash == std::string::npos ? "." : slash == 0 ? "/" : probe.substr(0, slash);
+    }
     for (const FileSystemMagic& known : kFileSystems)
         if (static_cast<unsigned long>(info.f_type) == known.magic) return known.name;
     return "";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "app/log.h"
@@ -54,10 +55,6 @@ bool PcFileExists(const std::string& path, uint64_t* size, int64_t* time) {
     if (size) *size = info.size;
     if (time) *time = info.modified;
     return true;
-}
-
-bool IsFirstPart(const std::string& path) {
-    return path.size() >= 6 && path.compare(path.size() - 6, 6, "~0.TP0") == 0;
 }
 
 // The parts of a split copy that exist, from ~0 on.
@@ -133,16 +130,18 @@ bool CBoxFunctionMgr::ReadDir(const std::string& path) {
 std::string CBoxFunctionMgr::PcTargetName(const CDirEntry& entry, bool split) {
     std::string name = entry.name;
     MakePcPathComponent(name);
-    if (split && entry.size > kSplitLimit && name.size() >= 5)
-        name = name.substr(0, name.size() - 5) + "~0.TP0";
+    if (split && entry.size > kSplitLimit)
+        name = (name.size() >= 5 ? name.substr(0, name.size() - 5) : name) + "~0.TP0";
     return name;
 }
 
 std::string CBoxFunctionMgr::NaturalTargetPath(const CDirEntry& entry,
                                                const std::string& source_base,
-                                               const std::string& target_folder) const {
+                                               const std::string& target_folder,
+                                               bool* split) const {
+    *split = entry.size > kSplitLimit && MustSplitLargeFiles(target_folder);
     return PcTargetFolder(target_folder, RelativeFolder(entry.folderPath, source_base.size())) +
-           PcTargetName(entry, MustSplitLargeFiles(target_folder));
+           PcTargetName(entry, *split);
 }
 
 std::string CBoxFunctionMgr::UniqueTargetPath(const std::string& path, int n) const {
@@ -187,7 +186,7 @@ std::unique_ptr<CFile> CBoxFunctionMgr::OpenSource(const CDirEntry& entry) {
 CFunctionMgr::ResumePlan CBoxFunctionMgr::DecideResume(CFile& source, const CDirEntry& entry) {
     ResumePlan plan;
     plan.target_path = entry.targetPath;
-    const bool split = IsFirstPart(entry.targetPath);
+    const bool split = entry.targetSplit;
     // A split copy continues in its last part; the others in the one target file.
     const std::vector<std::string> parts = split ? ExistingParts(entry.targetPath)
                                                  : (PcFileExists(entry.targetPath, nullptr, nullptr)
@@ -259,7 +258,7 @@ void CBoxFunctionMgr::PositionStreams(CFile& source, CFile& target, const CDirEn
 }
 
 void CBoxFunctionMgr::FinishTarget(const CDirEntry& entry, const std::string& last_written) {
-    if (!IsFirstPart(entry.targetPath)) return;
+    if (!entry.targetSplit) return;
     // Parts of an earlier, longer copy beyond the last one written now are not this file's.
     const size_t tilde = last_written.rfind('~');
     const int last = tilde == std::string::npos ? 0 : std::atoi(last_written.c_str() + tilde + 1);
@@ -282,7 +281,7 @@ bool CBoxFunctionMgr::CheckDestFiles(CDirList* files, CDirList* existing_sources
     for (const CDirEntry& entry : *files) {
         if (!entry.isFile) continue;
         CDirEntry existing;
-        if (IsFirstPart(entry.targetPath)) {
+        if (entry.targetSplit) {
             // A split copy is as long as its parts together, and as old as its first part.
             const std::vector<std::string> parts = ExistingParts(entry.targetPath);
             if (parts.empty()) continue;
@@ -293,7 +292,10 @@ bool CBoxFunctionMgr::CheckDestFiles(CDirList* files, CDirList* existing_sources
                 existing.size += size;
             }
         } else if (!PcFileExists(entry.targetPath, &existing.size, &existing.time)) {
-            continue;
+            // Something else of that name (a link, a FIFO) is asked about too; the copy then
+            // refuses to write through it.
+            platform::PcFileInfo other;
+            if (!platform::InspectPcPath(entry.targetPath, &other)) continue;
         }
         existing.fullPath = entry.targetPath;
         existing.folderPath = target_folder;
@@ -327,11 +329,15 @@ bool CBoxFunctionMgr::OtherEntryAt(const std::string& path, const CDirEntry& ent
     existing->fullPath = path;
     existing->name = entry.name;
     existing->isFile = there.directory ? 0 : 1;
-    CRawFile file;
-    if (!there.directory && file.Open(ToBox(path).c_str(), CFile::modeRead | CFile::typeBinary)) {
-        existing->size = file.GetLength();
-        file.Close();
-    }
+    // Size and time from the folder's listing, as the question shows them.
+    const size_t cut = path.rfind('\\');
+    const std::string folder = cut == std::string::npos ? "C:\\" : path.substr(0, cut + 1);
+    ForEachReceiverEntry(folder, [&](const pcfm_dirent& e) {
+        if (std::strcmp(e.name, there.name) != 0 || std::strcmp(e.extension, there.extension) != 0)
+            return;
+        existing->size = static_cast<uint64_t>(e.size_high) << 32 | e.size_low;
+        existing->time = EntryTimeOf(e);
+    });
     return true;
 }
 
@@ -418,6 +424,11 @@ bool CBoxFunctionMgr::DeleteFiles(CDirList* files) {
 bool CBoxFunctionMgr::RenameFile(CDirEntry entry, const std::string& new_name) {
     LogScope scope("CBoxFunctionMgr::RenameFile", 2);
     failure.clear();
+    // A name with a separator would move the entry into another folder.
+    if (new_name.find_first_of("/\\") != std::string::npos) {
+        failure = "the name '" + new_name + "' is not allowed (a name cannot hold / or \\)";
+        return false;
+    }
     std::string name = new_name;
     MakeBoxFileName(name);
     // A name that cleans down to blanks and dots would be no name at all.

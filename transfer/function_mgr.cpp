@@ -99,7 +99,9 @@ void CFunctionMgr::PlanTargets(CDirList* files, const std::string& source_base,
         if (entry.isFile && !entry.targetPath.empty()) taken.insert(TargetKey(entry.targetPath));
     for (CDirEntry& entry : *files) {
         if (!entry.isFile || !entry.targetPath.empty()) continue;
-        const std::string natural = NaturalTargetPath(entry, source_base, target_folder);
+        bool split = false;
+        const std::string natural = NaturalTargetPath(entry, source_base, target_folder, &split);
+        entry.targetSplit = split;
         std::string path = natural;
         for (int n = 2; taken.count(TargetKey(path)) != 0 && n <= kMaxUniqueVariants; ++n)
             path = UniqueTargetPath(natural, n);
@@ -118,6 +120,7 @@ bool CFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
     failures.clear();
     stopped = false;
     transfer_ended_ = false;
+    transfer_target_ = target_folder;
     PlanTargets(files, source_base, target_folder);
     StartTransfer(*files);
     // The list holds each folder before the entries inside it.
@@ -135,6 +138,8 @@ bool CFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
             failure = error.what();
         }
         if (!ok) {
+            // A file that was not copied is not counted as overwritten.
+            RemoveByPath(overwritten, entry);
             if (stopped) return false;
             if (failure.empty()) failure = "copy of " + entry.fullPath + " failed";
             LogLine("Copy failed: " + failure, 1);
@@ -145,7 +150,7 @@ bool CFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
             continue;
         }
         copied.Add(entry);
-        const std::string stored = NameOf(entry.targetPath);
+        const std::string stored = StoredName(entry.targetPath);
         if (stored != entry.name) {
             renamed.push_back(entry.fullPath + " stored as " + stored);
             LogLine(renamed.back(), 2);
@@ -162,6 +167,10 @@ TransferProgress CFunctionMgr::AboutFile(const CDirEntry& entry) const {
     about.target = entry.targetPath;
     about.file_length = entry.size;
     return about;
+}
+
+std::string CFunctionMgr::StoredName(const std::string& path) const {
+    return NameOf(path);
 }
 
 bool CFunctionMgr::OpenLostTheLink() const {
@@ -197,8 +206,8 @@ bool CFunctionMgr::CopyOne(const CDirEntry& entry) {
         }
         if (!failure.empty()) return false;
         if (plan.exists && !plan.resume && keep_unresumable) {
-            failure = "kept " + entry.targetPath + ": it is not a partial copy of " +
-                      entry.fullPath;
+            failure =
+                "kept " + entry.targetPath + ": it is not a partial copy of " + entry.fullPath;
             return false;
         }
         pcfm_errno = 0;
@@ -220,7 +229,9 @@ bool CFunctionMgr::CopyOne(const CDirEntry& entry) {
         PositionStreams(*source, *target, entry, plan);
         target_time_ = entry.time;
         StampTarget(*target, entry);
+        split_next_copy_ = entry.targetSplit ? 1 : 0;
         const bool ok = CopyFile(*source, *target);
+        split_next_copy_ = -1;
         StampTarget(*target, entry);
         // A split copy may have gone on to later parts.
         const std::string last_written = target->GetFilePath();
@@ -232,8 +243,26 @@ bool CFunctionMgr::CopyOne(const CDirEntry& entry) {
 }
 
 bool CFunctionMgr::PcPathAllowed(const std::string& path) {
+    // No step below the transfer's target folder may be a symbolic link: what is written
+    // stays inside the folder the user named.
+    if (!transfer_target_.empty() && path.rfind(transfer_target_, 0) == 0) {
+        for (size_t cut = path.find('/', transfer_target_.size() + 1); cut != std::string::npos;
+             cut = path.find('/', cut + 1)) {
+            platform::PcFileInfo step;
+            if (platform::InspectPcPath(path.substr(0, cut), &step) &&
+                step.kind == platform::PcKind::kSymbolicLink) {
+                failure =
+                    path.substr(0, cut) + " is a symbolic link; nothing is written through one";
+                return false;
+            }
+        }
+    }
     platform::PcFileInfo info;
-    if (!platform::InspectPcTarget(path, &info)) return true;
+    if (!platform::InspectPcPath(path, &info)) return true;
+    if (info.kind == platform::PcKind::kSymbolicLink) {
+        failure = path + " is a symbolic link; nothing is read or written through one";
+        return false;
+    }
     // FIFOs, sockets and devices are never read or written as files.
     if (info.kind != platform::PcKind::kRegular) {
         failure = path + " is not a regular file";
@@ -433,10 +462,10 @@ bool CFunctionMgr::Reconnect(CopyState& state, CFile& source, CFile& target) {
     about.target = state.target_shown;
     about.file_position = state.source_position;
     about.file_length = state.file_length;
-    about.file_percent = state.to_copy == 0 ? 0.0f
-                                            : static_cast<float>(static_cast<double>(state.copied) /
-                                                                 static_cast<double>(state.to_copy) *
-                                                                 100.0);
+    about.file_percent = state.to_copy == 0
+                             ? 0.0f
+                             : static_cast<float>(static_cast<double>(state.copied) /
+                                                  static_cast<double>(state.to_copy) * 100.0);
     if (!WaitForReceiver(about, &state.stop)) return false;
     return ReopenAfterReconnection(state, source, target);
 }
@@ -485,7 +514,9 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
                 2);
         LogLine(std::string("Target-File (") + target.GetRuntimeClassName() + "): " + target_shown,
                 2);
-        if (!state.target_link) {
+        if (!state.target_link && split_next_copy_ >= 0) {
+            state.split = split_next_copy_ == 1;
+        } else if (!state.target_link) {
             const size_t slash = state.target_path.rfind('/');
             state.split = MustSplitLargeFiles(
                 slash == std::string::npos ? "." : state.target_path.substr(0, slash + 1));

@@ -105,7 +105,9 @@ class CFunctionMgr {
     // The steps a side supplies to the pipeline. Each that can fail sets `failure`.
     // The target of one file before it is made unique: its folder and cleaned name.
     virtual std::string NaturalTargetPath(const CDirEntry& entry, const std::string& source_base,
-                                          const std::string& target_folder) const = 0;
+                                          const std::string& target_folder, bool* split) const = 0;
+    // The name a target path is stored under, as people read it.
+    virtual std::string StoredName(const std::string& path) const;
     // The n-th variant of a target path (n from 2), within the target side's name limits.
     virtual std::string UniqueTargetPath(const std::string& path, int n) const = 0;
     // What makes two target paths one file (the receiver compares its own bytes).
@@ -142,6 +144,11 @@ class CFunctionMgr {
     int64_t target_time_ = 0;
     // Set when a failure ends the whole transfer, not only the file.
     bool transfer_ended_ = false;
+    // Whether the next CopyFile writes its PC target in parts, as the plan decided; unset,
+    // CopyFile asks the target's volume.
+    int split_next_copy_ = -1;
+    // The folder the current transfer copies into.
+    std::string transfer_target_;
     // Bytes the part a split copy continues already holds; taken by the next CopyFile.
     uint64_t resume_part_bytes_ = 0;
 

@@ -31,10 +31,9 @@ std::string DescribeFile(const CDirEntry& entry) {
 
 bool CheckOverwriteFiles(CFunctionMgr& manager, CDirList* files, const std::string& source_base,
                          const std::string& target_folder, OverwriteQuestion ask, void* context) {
-    return CheckOverwriteFiles(manager, files, source_base, target_folder,
-                               [&](const OverwriteCase& question) {
-                                   return ask(question.text, context);
-                               });
+    return CheckOverwriteFiles(
+        manager, files, source_base, target_folder,
+        [&](const OverwriteCase& question) { return ask(question.text, context); });
 }
 
 bool CheckOverwriteFiles(CFunctionMgr& manager, CDirList* files, const std::string& source_base,

@@ -39,6 +39,14 @@ bool ReceiverConnection::Open(const ReceiverConfig& config, std::string* error, 
     Close();
     config_ = config;
     if (!config_.backing_file.empty()) platform::InspectPcTarget(config_.backing_file, &backing_);
+    // Two runs on one disk would each keep their own table and overwrite each other's.
+    const std::string locked = config_.backend == nullptr ? config_.image : config_.backing_file;
+    if (!locked.empty()) {
+        platform::PcFileInfo info;
+        if (platform::InspectPcTarget(locked, &info) && info.kind != platform::PcKind::kDirectory &&
+            !lock_.Take(locked, config_.read_only, error))
+            return false;
+    }
     if (config_.backend == nullptr) {
         errno = 0;
         platform::PcFileInfo info;
@@ -86,6 +94,7 @@ int ReceiverConnection::Mount() {
 
 void ReceiverConnection::Close() {
     if (g_active == this) g_active = nullptr;
+    lock_.Release();
     if (!linked_ && !image_open_) return;
     pcfm_release();
     if (linked_) CloseUSBDrv();

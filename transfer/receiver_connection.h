@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_lock.h"
 #include "platform/pc_files.h"
 
 struct LinkBackend;
@@ -60,6 +61,8 @@ class ReceiverConnection {
   private:
     ReceiverConfig config_;
     platform::PcFileInfo backing_;
+    // The image (or the file the emulated receiver serves) is locked while it is in use.
+    platform::FileLock lock_;
     bool linked_ = false;
     bool image_open_ = false;
 };

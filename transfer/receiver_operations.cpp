@@ -70,12 +70,17 @@ std::vector<EpgRenaming> EpgRenameRecordings(CFunctionMgr& receiver, const CDirL
             results.push_back(result);
             continue;
         }
-        std::string name = title + ".TP0";
+        // A title may hold what a name cannot.
+        std::string clean_title = title;
+        for (char& c : clean_title)
+            if (c == '/' || c == '\\') c = '-';
+        const std::string& base = clean_title;
+        std::string name = base + ".TP0";
         bool done = receiver.RenameFile(record, name);
         for (int n = 1; !done && n <= kMaxTitleVariants; ++n) {
             char suffix[8];
             std::snprintf(suffix, sizeof suffix, "-%02d", n);
-            name = title + suffix + ".TP0";
+            name = base + suffix + ".TP0";
             done = receiver.RenameFile(record, name);
         }
         if (done)

@@ -184,8 +184,15 @@ std::string CWinFunctionMgr::BoxTargetFolder(const CDirEntry& entry, const std::
 
 std::string CWinFunctionMgr::NaturalTargetPath(const CDirEntry& entry,
                                                const std::string& source_base,
-                                               const std::string& target_folder) const {
+                                               const std::string& target_folder,
+                                               bool* split) const {
+    *split = false;
     return BoxTargetFolder(entry, source_base, target_folder) + BoxName(entry.name);
+}
+
+std::string CWinFunctionMgr::StoredName(const std::string& path) const {
+    // What the receiver holds: characters outside its code page are stored as "_".
+    return FromBox(ToBox(NameOf(path)));
 }
 
 std::string CWinFunctionMgr::UniqueTargetPath(const std::string& path, int n) const {
@@ -400,6 +407,11 @@ bool CWinFunctionMgr::DeleteFiles(CDirList*) {
 bool CWinFunctionMgr::RenameFile(CDirEntry entry, const std::string& new_name) {
     LogScope scope("CWinFunctionMgr::RenameFile", 2);
     failure.clear();
+    if (new_name.find('/') != std::string::npos || new_name.empty() || new_name == "." ||
+        new_name == "..") {
+        failure = "the name '" + new_name + "' is not allowed (a name cannot hold /)";
+        return false;
+    }
     const std::string new_path = CollapseSlashes(entry.folderPath + "/" + new_name);
     std::string error;
     bool cross_device = false;

@@ -26,7 +26,8 @@ class CWinFunctionMgr : public CFunctionMgr {
 
   protected:
     std::string NaturalTargetPath(const CDirEntry& entry, const std::string& source_base,
-                                  const std::string& target_folder) const override;
+                                  const std::string& target_folder, bool* split) const override;
+    std::string StoredName(const std::string& path) const override;
     std::string UniqueTargetPath(const std::string& path, int n) const override;
     std::string TargetKey(const std::string& path) const override;
     void MakeTargetFolder(const CDirEntry& folder, const std::string& source_base,

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "emulator/image/folder_filler.h"
@@ -45,22 +46,27 @@ ImageResult CreateImage(const ImageRequest& request) {
     ImageResult result;
     result.error = ImageSizeProblem(request.bytes, request.cluster_bytes);
     if (!result.error.empty()) return result;
-    // The exclusive create is what refuses an existing file: no check-then-create window. The
-    // file is opened here first so that a file that cannot be opened is never removed below.
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (request.replace ? O_TRUNC : O_EXCL);
-    const int fd = open(request.path.c_str(), flags, 0644);
+    // The exclusive create is what refuses an existing file: no check-then-create window. A
+    // replacement is made beside the old file and renamed over it only once it is complete,
+    // so that a failed fill leaves the old file as it was.
+    const std::string made = request.replace ? request.path + ".new" : request.path;
+    const int fd = open(made.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_EXCL, 0644);
     if (fd < 0) {
-        result.existed = errno == EEXIST;
-        result.error = result.existed
-                           ? request.path + " exists"
-                           : "cannot create " + request.path + ": " + std::strerror(errno);
+        result.existed = errno == EEXIST && !request.replace;
+        result.error = result.existed ? request.path + " exists"
+                                      : "cannot create " + made + ": " + std::strerror(errno);
         return result;
     }
     close(fd);
-    result.ok =
-        MakeReceiverImage(request.path, request.bytes, request.cluster_bytes, &result.error) &&
-        Fill(request, &result);
-    if (!result.ok) unlink(request.path.c_str());
+    ImageRequest filling = request;
+    filling.path = made;
+    result.ok = MakeReceiverImage(made, request.bytes, request.cluster_bytes, &result.error) &&
+                Fill(filling, &result);
+    if (result.ok && made != request.path && rename(made.c_str(), request.path.c_str()) != 0) {
+        result.ok = false;
+        result.error = "cannot replace " + request.path + ": " + std::strerror(errno);
+    }
+    if (!result.ok) unlink(made.c_str());
     return result;
 }
 

@@ -27,7 +27,8 @@ TEST_F(CommandLineTest, OptionsStandBeforeOrAfterTheSubcommand) {
     WriteFileBytes(folder_.File("a.ts"), "first");
     ASSERT_EQ(Run({"put", "--emulate", image_, folder_.File("a.ts"), "C:\\"}).status, 0);
     WriteFileBytes(folder_.File("a.ts"), "second");
-    const Result before = Run({"--emulate", image_, "put", "--yes-all", folder_.File("a.ts"), "C:\\"});
+    const Result before =
+        Run({"--emulate", image_, "put", "--yes-all", folder_.File("a.ts"), "C:\\"});
     EXPECT_EQ(before.status, 0) << before.err;
     EXPECT_THAT(before.out, HasSubstr("Overwritten files: 1"));
     WriteFileBytes(folder_.File("a.ts"), "the third");
@@ -76,7 +77,8 @@ TEST_F(CommandLineTest, RecordingsAreListedAndReachedByTheNameShown) {
     ASSERT_EQ(listed.status, 0) << listed.err;
     // 12&&Märchen.TP0 is shown as Märchen.TP0, and -l shows the stored name too.
     EXPECT_THAT(listed.out, HasSubstr("12&&Märchen.TP0"));
-    const Result got = Run({"--image", image_, "get", "C:\\Recordings\\Märchen.TP0", folder_.File("pc")});
+    const Result got =
+        Run({"--image", image_, "get", "C:\\Recordings\\Märchen.TP0", folder_.File("pc")});
     EXPECT_EQ(got.status, 0) << got.err;
     EXPECT_TRUE(fs::exists(folder_.File("pc/12&&Märchen.TP0")));
     const Result near = Run({"--image", image_, "ls", "C:\\recordings"});
@@ -121,7 +123,8 @@ TEST_F(CommandLineTest, WithoutATerminalNothingIsOverwrittenUnaskedAndResumeSays
     EXPECT_THAT(unasked.err, HasSubstr("2 existing file(s) kept without asking"));
     EXPECT_EQ(ReadFileBytes(folder_.File("pc/rec.ts")).size(), 3u << 20);
 
-    const Result resumed = Emulated({"--resume", "get", "C:\\rec.ts", "C:\\other.ts", folder_.File("pc")});
+    const Result resumed =
+        Emulated({"--resume", "get", "C:\\rec.ts", "C:\\other.ts", folder_.File("pc")});
     EXPECT_EQ(resumed.status, 0) << resumed.err;
     EXPECT_THAT(resumed.out, HasSubstr("Resumed files: 1"));
     EXPECT_TRUE(ReadFileBytes(folder_.File("pc/rec.ts")) == data);

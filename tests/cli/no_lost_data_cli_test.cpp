@@ -1,6 +1,7 @@
 // The command line on disks and names that could cost a user data: a hostile disk, moves and
 // deletes that must not take the wrong entry, a target that is the disk itself, a full disk,
 // images that must not be replaced, and commands that must only read.
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -154,6 +155,9 @@ TEST_F(NoLostDataCliTest, TheDiskImageIsNeverATargetOrASourceOfItsOwnCopy) {
     EXPECT_NE(WEXITSTATUS(raw), 0);
     EXPECT_THAT(ReadFileBytes(folder_.File("err.txt")), HasSubstr("holds the receiver's disk"));
     EXPECT_TRUE(ReadFileBytes(image) == before);
+    const Result counted =
+        Run({"--image", image, "--yes-all", "get", "C:\\x\\disk.img", work + "/x"});
+    EXPECT_THAT(counted.out, Not(HasSubstr("Overwritten files: 1")));
 
     // Nor is it copied onto the receiver it holds.
     const Result put = Run({"--image", image, "--yes-all", "put", image, "C:\\"});
@@ -256,7 +260,8 @@ TEST_F(NoLostDataCliTest, NamesThatCollideInOneTransferAreStoredApart) {
     const Result put = Emulated({"put", folder_.File("Films"), "C:\\"});
     ASSERT_EQ(put.status, 0) << put.err;
     EXPECT_THAT(put.out, HasSubstr("New files copied: 4"));
-    EXPECT_THAT(put.out, HasSubstr("stored as"));
+    // Said as the receiver holds them: characters outside its code page as "_".
+    EXPECT_THAT(put.out, HasSubstr("stored as __ (2).ts"));
     fs::create_directories(folder_.File("back"));
     ASSERT_EQ(Emulated({"get", "C:\\Films", folder_.File("back")}).status, 0);
     std::vector<std::string> contents;
@@ -265,6 +270,74 @@ TEST_F(NoLostDataCliTest, NamesThatCollideInOneTransferAreStoredApart) {
     std::sort(contents.begin(), contents.end());
     EXPECT_EQ(contents, (std::vector<std::string>{"china", "first", "japan", "second"}));
     ExpectClean();
+}
+
+TEST_F(NoLostDataCliTest, FilesNamedLikePartsAreNoPartsOfAnotherFile) {
+    WriteFileBytes(folder_.File("show~0.TP0"), RandomBytes(100000, 1));
+    WriteFileBytes(folder_.File("show~1.TP0"), RandomBytes(200000, 2));
+    ASSERT_EQ(
+        Emulated({"put", folder_.File("show~1.TP0"), folder_.File("show~0.TP0"), "C:\\"}).status,
+        0);
+    fs::create_directories(folder_.File("out"));
+    const Result both = Emulated({"get", "C:\\show~1.TP0", "C:\\show~0.TP0", folder_.File("out")});
+    EXPECT_EQ(both.status, 0) << both.err;
+    EXPECT_TRUE(ReadFileBytes(folder_.File("out/show~1.TP0")) == RandomBytes(200000, 2));
+    EXPECT_TRUE(ReadFileBytes(folder_.File("out/show~0.TP0")) == RandomBytes(100000, 1));
+    // A PC file of such a name beside the target is never taken for a part.
+    fs::create_directories(folder_.File("out2"));
+    WriteFileBytes(folder_.File("out2/show~1.TP0"), "precious");
+    EXPECT_EQ(Emulated({"get", "C:\\show~0.TP0", folder_.File("out2")}).status, 0);
+    EXPECT_EQ(ReadFileBytes(folder_.File("out2/show~1.TP0")), "precious");
+}
+
+TEST_F(NoLostDataCliTest, NothingIsWrittenThroughASymbolicLinkInTheTarget) {
+    WriteFileBytes(folder_.File("a.ts"), "receiver bytes");
+    ASSERT_EQ(Emulated({"put", folder_.File("a.ts"), "C:\\"}).status, 0);
+    ASSERT_EQ(Emulated({"mkdir", "C:\\D"}).status, 0);
+    ASSERT_EQ(Emulated({"put", folder_.File("a.ts"), "C:\\D"}).status, 0);
+    fs::create_directories(folder_.File("out"));
+    fs::create_directories(folder_.File("elsewhere"));
+    WriteFileBytes(folder_.File("victim"), "precious data");
+    fs::create_symlink(folder_.File("victim"), folder_.File("out/a.ts"));
+    fs::create_symlink(folder_.File("elsewhere"), folder_.File("out/D"));
+    const Result kept = Emulated({"--no-all", "get", "C:\\a.ts", folder_.File("out")});
+    EXPECT_THAT(kept.out, HasSubstr("Skipped by user: 1"));
+    const Result yes = Emulated({"--yes-all", "get", "C:\\a.ts", "C:\\D", folder_.File("out")});
+    EXPECT_EQ(yes.status, 1);
+    EXPECT_THAT(yes.err, HasSubstr("symbolic link"));
+    EXPECT_EQ(ReadFileBytes(folder_.File("victim")), "precious data");
+    EXPECT_TRUE(fs::is_empty(folder_.File("elsewhere")));
+}
+
+TEST_F(NoLostDataCliTest, ASecondRunOnADiskInUseIsRefused) {
+    // Another run holds the disk: this process takes the lock that run would hold.
+    const int fd = open(image_.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    WriteFileBytes(folder_.File("a.ts"), "a");
+    const Result put = Run({"--image", image_, "put", folder_.File("a.ts"), "C:\\"});
+    EXPECT_EQ(put.status, 1);
+    EXPECT_THAT(put.err, HasSubstr("in use by another run"));
+    const Result emulated = Emulated({"ls"});
+    EXPECT_THAT(emulated.err, HasSubstr("in use by another run"));
+    close(fd);
+    EXPECT_EQ(Run({"--image", image_, "put", folder_.File("a.ts"), "C:\\"}).status, 0);
+}
+
+TEST_F(NoLostDataCliTest, NewNamesNeverMoveAnEntryOrLoseAnImage) {
+    ASSERT_EQ(Emulated({"mkdir", "C:\\X"}).status, 0);
+    WriteFileBytes(folder_.File("b.ts"), "b");
+    ASSERT_EQ(Emulated({"put", folder_.File("b.ts"), "C:\\"}).status, 0);
+    const Result slash = Emulated({"rename", "C:\\b.ts", "X/b.ts"});
+    EXPECT_EQ(slash.status, 1);
+    EXPECT_THAT(slash.err, HasSubstr("not allowed"));
+    EXPECT_EQ(Emulated({"get", "C:\\b.ts", folder_.Path()}).status, 0);
+    // A replacement image that cannot be filled leaves the old one as it was.
+    const std::string before = ReadFileBytes(image_);
+    EXPECT_NE(
+        Run({"mkimage", image_, "--size", "64M", "--force", "--from", folder_.File("none")}).status,
+        0);
+    EXPECT_TRUE(ReadFileBytes(image_) == before);
 }
 
 }  // namespace

@@ -112,7 +112,7 @@ TEST_F(TesselCliTest, AReceiverThatStaysAwayFailsTheCopyAndTheNextRunResumesIt) 
                                  "unplug-after-bytes=26214400");
     EXPECT_NE(lost.status, 0);
     EXPECT_THAT(lost.err, HasSubstr("did not come back within 3 s"));
-    EXPECT_THAT(lost.err, HasSubstr("running the same command again resumes"));
+    EXPECT_THAT(lost.err, HasSubstr("run the same command again with --resume"));
     ExpectClean();
 
     const Result again = Emulated({"--yes-all", "put", folder_.File("rec.ts"), "C:\\"});

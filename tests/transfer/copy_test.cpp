@@ -367,7 +367,8 @@ TEST_F(CopyTest, PcMovesBetweenVolumesCopyBeforeTheyDelete) {
     char shm_template[] = "/dev/shm/tessel-move-XXXXXX";
     if (mkdtemp(shm_template) == nullptr) GTEST_SKIP() << "no /dev/shm here";
     const std::string other = shm_template;
-    struct stat here {}, there{};
+    struct stat here {
+    }, there{};
     stat(Pc("").c_str(), &here);
     stat(other.c_str(), &there);
     if (here.st_dev == there.st_dev) {

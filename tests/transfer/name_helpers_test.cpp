@@ -80,8 +80,8 @@ std::string NamedVolume(const std::string&) {
 // anything unknown they go in parts, so that no copy fails at 4 GiB.
 TEST(FileSystemName, SplitsUnlessTheVolumeIsKnownToHoldLargeFiles) {
     EXPECT_FALSE(GetFileSystemName("/tmp").empty());
-    EXPECT_EQ(GetFileSystemName("/no/such/folder"), "");
-    EXPECT_TRUE(MustSplitLargeFiles("/no/such/folder"));
+    // A folder not made yet is on the volume of the nearest folder that exists.
+    EXPECT_EQ(GetFileSystemName("/tmp/no/such/folder"), GetFileSystemName("/tmp"));
     SetFileSystemNameProvider(NamedVolume);
     for (const char* whole : {"ext4", "btrfs", "xfs", "ntfs3", "exfat", "tmpfs", "nfs", "zfs"}) {
         g_volume_name = whole;
