@@ -47,11 +47,7 @@ int MakeImage(const std::string& path, const std::string& size, const std::strin
         std::fprintf(stderr, "tessel: sizes are numbers of bytes, or with K, M or G\n");
         return 2;
     }
-    // Without a cluster size the smallest that lets the table reach the end of the disk.
-    if (cluster.empty())
-        for (cluster_bytes = image::kMinClusterBytes;
-             cluster_bytes < (64u << 20) && image::MaxImageBytes(cluster_bytes) < request.bytes;)
-            cluster_bytes *= 2;
+    if (cluster.empty()) cluster_bytes = image::SmallestClusterFor(request.bytes);
     request.cluster_bytes = static_cast<uint32_t>(cluster_bytes);
     const image::ImageResult made = image::CreateImage(request);
     if (!made.ok) {

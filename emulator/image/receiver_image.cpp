@@ -41,6 +41,12 @@ uint64_t MaxImageBytes(uint32_t cluster_bytes) {
            (kMaxDataClusters + 1ull) * cluster_bytes;
 }
 
+uint32_t SmallestClusterFor(uint64_t image_bytes) {
+    uint32_t cluster = kMinClusterBytes;
+    while (cluster < (64u << 20) && MaxImageBytes(cluster) < image_bytes) cluster *= 2;
+    return cluster;
+}
+
 std::string ImageSizeProblem(uint64_t image_bytes, uint32_t cluster_bytes) {
     const uint32_t sectors_per_cluster = cluster_bytes / kSectorSize;
     if (cluster_bytes < kMinClusterBytes || cluster_bytes % kSectorSize != 0 ||

@@ -13,6 +13,8 @@ inline constexpr uint16_t kImageFatStart = 16;
 // The largest image the format can use with clusters of `cluster_bytes`: the table, the root
 // cluster and 65 534 data clusters.
 uint64_t MaxImageBytes(uint32_t cluster_bytes);
+// The smallest cluster size whose table reaches the end of a disk of `image_bytes`.
+uint32_t SmallestClusterFor(uint64_t image_bytes);
 
 // Why an image of this size and cluster size cannot be made; empty when it can.
 std::string ImageSizeProblem(uint64_t image_bytes, uint32_t cluster_bytes);
