@@ -256,6 +256,33 @@ TEST_F(LibusbUsbdevfsTest, CancelThatNeverCompletesDoesNotHoldTheThread) {
     EXPECT_EQ(data, ImageBytes(30, 4));
 }
 
+// A cancelled transfer that comes back only after the link gave up on it must not pass for the
+// completion of the transfer pending on the same pipe by then: that one still runs to its own
+// time-out and is cancelled in its turn.
+TEST_F(LibusbUsbdevfsTest, ALateCancelledTransferDoesNotCompleteItsSuccessor) {
+    AddDevices();
+    ASSERT_EQ(InitDevice(), 1);
+    testbed_.SetCancelDelayMs(device_, 2600);  // beyond the backend's 2 s for a cancel
+    std::string data(4 * 512, '\0');
+    emulator::FaultPlan plan;
+    SetTransferTimeoutMs(200);
+    plan.hang_transfer_at = receiver_.GetCounters().transfers + 2;
+    receiver_.SetFaultPlan(plan);
+    EXPECT_EQ(Read10(Bytes(data), 40, 4), 1);
+    const uint64_t discards = testbed_.Record(device_).discards;
+    // The next command's data phase hangs too, and is pending when the first one comes back.
+    SetTransferTimeoutMs(1500);
+    plan.hang_transfer_at = receiver_.GetCounters().transfers + 2;
+    receiver_.SetFaultPlan(plan);
+    EXPECT_EQ(Read10(Bytes(data), 40, 4), 1);
+    EXPECT_EQ(testbed_.Record(device_).discards, discards + 1);  // cancelled by its time-out
+    receiver_.SetFaultPlan({});
+    testbed_.SetCancelDelayMs(device_, 0);
+    platform::SleepMs(3000);  // the second cancel comes back too
+    ASSERT_EQ(Read10(Bytes(data), 40, 4), 0);
+    EXPECT_EQ(data, ImageBytes(40, 4));
+}
+
 // Pulled out in the middle of a copy to the receiver (ENODEV on its node), plugged in again at
 // a new address: hotplug reports both, the copy waits, goes on and ends byte-exact.
 TEST_F(LibusbUsbdevfsTest, UnplugInTheMiddleOfACopyAndReplugResumesIt) {

@@ -76,6 +76,7 @@ struct Device {
     int address = 0;
     UMockdevIoctlBase* handler = nullptr;
     bool lose_cancels = false;
+    uint32_t cancel_delay_ms = 0;
     DeviceRecord record;
     std::map<UMockdevIoctlClient*, Client> clients;
 };
@@ -264,7 +265,36 @@ struct Testbed::State {
         return 0;
     }
 
-    long Discard(Device& device, Client& client, UMockdevIoctlData* arg, int* error) {
+    struct LateCancel {
+        State* state;
+        Device* device;
+        UMockdevIoctlClient* client;
+        Urb urb;
+    };
+
+    // Gives a discarded URB back after the device's cancel delay, from the handler thread.
+    void FinishLater(Device& device, UMockdevIoctlClient* ioctl_client, Urb urb) {
+        auto* late = new LateCancel{this, &device, ioctl_client, urb};
+        GSource* source = g_timeout_source_new(device.cancel_delay_ms);
+        g_source_set_callback(
+            source,
+            [](gpointer data) -> gboolean {
+                auto* late = static_cast<LateCancel*>(data);
+                auto found = late->device->clients.find(late->client);
+                if (found != late->device->clients.end())
+                    late->state->Finish(found->second, late->urb, -ENOENT, 0);
+                else
+                    g_object_unref(late->urb.data);
+                delete late;
+                return G_SOURCE_REMOVE;
+            },
+            late, nullptr);
+        g_source_attach(source, context);
+        g_source_unref(source);
+    }
+
+    long Discard(Device& device, Client& client, UMockdevIoctlClient* ioctl_client,
+                 UMockdevIoctlData* arg, int* error) {
         const gulong address = PointerArgument(arg);
         for (auto it = client.pending.begin(); it != client.pending.end(); ++it) {
             if (it->client_address != address) continue;
@@ -273,6 +303,8 @@ struct Testbed::State {
             ++device.record.discards;
             if (device.lose_cancels)
                 lost.push_back(urb.data);  // never given back
+            else if (device.cancel_delay_ms != 0)
+                FinishLater(device, ioctl_client, urb);
             else
                 Finish(client, urb, -ENOENT, 0);
             return 0;
@@ -351,7 +383,7 @@ struct Testbed::State {
             case USBDEVFS_SUBMITURB:
                 return Submit(device, client, arg, error);
             case USBDEVFS_DISCARDURB:
-                return Discard(device, client, arg, error);
+                return Discard(device, client, ioctl_client, arg, error);
             case USBDEVFS_CLAIMINTERFACE:
                 return Claim(device, client, error);
             case USBDEVFS_RELEASEINTERFACE:
@@ -556,6 +588,11 @@ void Testbed::Replug(int number) {
         if (device.receiver != nullptr) device.receiver->Plug();
         state_->Plug(device);
     });
+}
+
+void Testbed::SetCancelDelayMs(int number, uint32_t milliseconds) {
+    state_->OnHandlerThread(
+        [&] { state_->devices.at(static_cast<size_t>(number))->cancel_delay_ms = milliseconds; });
 }
 
 void Testbed::SetLoseCancels(int number, bool lose) {

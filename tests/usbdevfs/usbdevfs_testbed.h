@@ -61,6 +61,8 @@ class Testbed {
 
     // DISCARDURB is accepted but the URB never comes back: a kernel that loses a cancel.
     void SetLoseCancels(int device, bool lose);
+    // DISCARDURB is accepted and the URB comes back cancelled only this much later.
+    void SetCancelDelayMs(int device, uint32_t milliseconds);
 
     DeviceRecord Record(int device);
 
