@@ -52,7 +52,7 @@ bool TerminalProgress(const TransferProgress& progress, void*) {
                 if (progress.wait_percent == 5.0f * progress.wait_attempt)
                     std::fprintf(stderr,
                                  "  waiting for the receiver (try %d), the file is at %.1f%%\n",
-                                 progress.wait_attempt + 1, progress.file_percent);
+                                 progress.wait_tries + 1, progress.file_percent);
                 break;
             case TransferProgress::kOverall:
                 break;
@@ -69,8 +69,8 @@ bool TerminalProgress(const TransferProgress& progress, void*) {
             break;
         case TransferProgress::kWaiting:
             std::fprintf(stderr, "\r\033[K%s try %d, the file at %.1f%% [all %5.1f%%]",
-                         OneLine(line.text).c_str(), progress.wait_attempt + 1,
-                         progress.file_percent, g_overall);
+                         OneLine(line.text).c_str(), progress.wait_tries + 1, progress.file_percent,
+                         g_overall);
             g_line_open = true;
             break;
         case TransferProgress::kCopying:

@@ -355,6 +355,8 @@ void CFunctionMgr::ProgressStep(CopyState& state) {
         record.remaining_s =
             static_cast<int64_t>(static_cast<double>(total_bytes - done_bytes) * per_byte);
     }
+    // The report may pump the windows' events: the link flags may change meanwhile, and the
+    // user may ask to stop; nothing of this copy's state is touched from there.
     if (!Report(record)) state.stop = true;
     if (static_cast<int32_t>(state.update_tick - state.timeline_tick) > kTimeLineIntervalMs) {
         record.phase = TransferProgress::kOverall;
@@ -426,6 +428,7 @@ bool CFunctionMgr::WaitForReceiver(const TransferProgress& about, bool* stop) {
     // attempts are counted in rounds of twenty, as the progress shows them.
     for (int i = 0; !back; ++i) {
         record.wait_attempt = i % kAttemptsPerWait;
+        record.wait_tries = i;
         for (int half = 0; half < 2; ++half) {
             platform::SleepMs(500);
             record.wait_percent = 5.0f * record.wait_attempt + 2.0f * half;

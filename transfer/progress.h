@@ -27,7 +27,8 @@ struct TransferProgress {
     int64_t elapsed_s = 0;
     int64_t remaining_s = -1;
     int64_t total_s = -1;
-    int wait_attempt = 0;    // kWaiting: the attempt, from 0
+    int wait_attempt = 0;    // kWaiting: the attempt of this round of twenty, from 0
+    int wait_tries = 0;      // kWaiting: every attempt of this wait, from 0
     float wait_percent = 0;  // kWaiting: 5 x attempt, then 5 x attempt + 2
 };
 

@@ -104,6 +104,18 @@ TEST_F(TesselCliTest, ACopyWaitsForAReceiverThatIsPluggedInAgain) {
     ExpectOnReceiver(data);
 }
 
+// The wait has no bound of its own: a receiver back after more than twenty tries (about
+// twenty seconds) is still waited for, and the copy completes in the same run.
+TEST_F(TesselCliTest, ACopyWaitsBeyondTwentyTriesForAReceiverThatComesBack) {
+    const std::string data = RandomBytes(3 * 1048576 + 5, 14);
+    WriteFileBytes(folder_.File("rec.ts"), data);
+    const Result put =
+        Emulated({"put", folder_.File("rec.ts"), "C:\\"}, "unplug-at=25,replug-after=23000");
+    ASSERT_EQ(put.status, 0) << put.err;
+    EXPECT_THAT(put.err, HasSubstr("try 21"));
+    ExpectOnReceiver(data);
+}
+
 TEST_F(TesselCliTest, AReceiverThatStaysAwayFailsTheCopyAndTheNextRunResumesIt) {
     // Without a bound the copy waits until the receiver is back or Ctrl+C; --wait bounds it.
     const std::string data = RandomBytes(40 * 1048576 + 7, 12);
