@@ -99,26 +99,27 @@ TEST_F(LogTest, LoweringTheLevelToZeroStopsLoggingAtOnce) {
     EXPECT_EQ(Written(), "first\r\nthird\r\n");
 }
 
-TEST_F(LogTest, FileIsNamedAfterTheTimeOfDayAndAStartInTheSameSecondTruncatesIt) {
+// Two runs in one second keep two logs: the second name takes a number.
+TEST_F(LogTest, FileIsNamedAfterTheTimeOfDayAndAStartInTheSameSecondKeepsTheEarlierLog) {
     // The name comes from the clock; try until a start falls in the second the file was
     // prepared for.
-    bool truncated_same_name = false;
-    for (int attempt = 0; attempt < 5 && !truncated_same_name; ++attempt) {
+    bool same_second = false;
+    for (int attempt = 0; attempt < 5 && !same_second; ++attempt) {
         char stamp[16];
         const std::time_t now = std::time(nullptr);
         std::tm local{};
         localtime_r(&now, &local);
         std::strftime(stamp, sizeof stamp, "%H-%M-%S", &local);
-        const std::string expected = folder_.File("logs") + "/Debug" + stamp + ".log";
+        const std::string earlier = folder_.File("logs") + "/Debug" + stamp + ".log";
         CreateFolderPath(folder_.File("logs"));
-        WriteFileBytes(expected, "an earlier run\r\n");
+        WriteFileBytes(earlier, "an earlier run\r\n");
         Start(1);
-        if (GetLogFilePath() == expected) {
-            EXPECT_EQ(Written(), "");
-            truncated_same_name = true;
+        if (GetLogFilePath() == folder_.File("logs") + "/Debug" + stamp + "-2.log") {
+            EXPECT_EQ(ReadFileBytes(earlier), "an earlier run\r\n");
+            same_second = true;
         }
     }
-    EXPECT_TRUE(truncated_same_name);
+    EXPECT_TRUE(same_second);
 }
 
 TEST_F(LogTest, LevelIsFilteredAgainstTheLevelInMemory) {
