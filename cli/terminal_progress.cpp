@@ -13,6 +13,7 @@ namespace {
 volatile std::sig_atomic_t g_stop = 0;
 ProgressTexts g_texts;
 std::string g_last_line;
+bool g_file_started = false;
 int g_tenths = 0;
 float g_overall = 0;
 bool g_line_open = false;
@@ -66,6 +67,7 @@ bool TerminalProgress(const TransferProgress& progress, void*) {
             EndProgressLine();
             std::fprintf(stderr, "%s -> %s\n", Visible(progress.source).c_str(),
                          Visible(progress.target).c_str());
+            g_file_started = true;
             break;
         case TransferProgress::kWaiting:
             std::fprintf(stderr, "\r\033[K%s try %d, the file at %.1f%% [all %5.1f%%]",
@@ -94,11 +96,16 @@ void EndProgressLine() {
 }
 
 void FinishProgressLine(bool complete) {
-    // A transfer that went through shows its last line at 100 %.
-    if (complete && g_line_open && isatty(STDERR_FILENO))
+    // A transfer that went through shows its last line at 100 %, also one too short for any
+    // progress step.
+    if (complete && g_file_started && isatty(STDERR_FILENO)) {
         std::fprintf(stderr, "\r\033[K100.0%% %s [all 100.0%%]", g_last_line.c_str());
+        g_line_open = true;
+    }
     EndProgressLine();
     g_overall = 0;
+    g_file_started = false;
+    g_last_line.clear();
 }
 
 void InstallStopHandler() {

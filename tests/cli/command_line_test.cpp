@@ -207,4 +207,47 @@ TEST_F(CommandLineTest, EpgRenameSaysWhyAFileIsKept) {
     EXPECT_THAT(renamed.out, HasSubstr("kept (no programme title stored in it)"));
 }
 
+// On a terminal (a pseudo-terminal from script(1)) the questions are asked, each answer said.
+class TerminalTest : public CommandLineTest {
+  protected:
+    // Runs tessel with `args` on a terminal, typing `typed`; what the terminal showed.
+    std::string OnTerminal(const std::vector<std::string>& args, const std::string& typed) {
+        std::string command = Quoted(TESSEL_PROGRAM);
+        for (const std::string& arg : args) command += " " + Quoted(arg);
+        const std::string input = folder_.File("typed.txt");
+        WriteFileBytes(input, typed);
+        const std::string shown = folder_.File("terminal.txt");
+        const std::string line = "script -qec " + Quoted(command) + " /dev/null <" + Quoted(input) +
+                                 " >" + Quoted(shown) + " 2>&1";
+        std::system(line.c_str());  // the exit status is tessel's, looked at by the tests
+        return ReadFileBytes(shown);
+    }
+};
+
+TEST_F(TerminalTest, TheOverwriteQuestionSaysWhatEachAnswerDoes) {
+    WriteFileBytes(folder_.File("a.ts"), "on the receiver, longer");
+    ASSERT_EQ(Emulated({"put", folder_.File("a.ts"), "C:\\"}).status, 0);
+    WriteFileBytes(folder_.File("a.ts"), "new");
+    const std::string kept =
+        OnTerminal({"--image", image_, "put", folder_.File("a.ts"), "C:\\"}, "n\n");
+    EXPECT_THAT(kept, HasSubstr("y: overwrite it"));
+    EXPECT_THAT(kept, HasSubstr("n: keep it"));
+    EXPECT_THAT(kept, HasSubstr("k: keep this and every further file"));
+    EXPECT_THAT(kept, HasSubstr("Skipped by user: 1"));
+    const std::string replaced =
+        OnTerminal({"--image", image_, "put", folder_.File("a.ts"), "C:\\"}, "y\n");
+    EXPECT_THAT(replaced, HasSubstr("Overwritten files: 1"));
+    // The progress line ends at 100 %.
+    EXPECT_THAT(replaced, HasSubstr("[all 100.0%]"));
+}
+
+TEST_F(TerminalTest, DeletingAFolderAsksWithItsCounts) {
+    ASSERT_EQ(Emulated({"mkdir", "C:\\old"}).status, 0);
+    const std::string no = OnTerminal({"--image", image_, "rm", "C:\\old"}, "n\n");
+    EXPECT_THAT(no, HasSubstr("Delete 0 file(s) and 1 folder(s)?"));
+    EXPECT_EQ(Emulated({"ls", "C:\\old"}).status, 0);
+    OnTerminal({"--image", image_, "rm", "C:\\old"}, "y\n");
+    EXPECT_NE(Emulated({"ls", "C:\\old"}).status, 0);
+}
+
 }  // namespace
