@@ -482,9 +482,13 @@ std::string CFunctionMgr::DescribeFailure(const ChunkOutcome& outcome, const Cop
     if (outcome.kind == ChunkOutcome::kDiskFull) {
         uint64_t free_bytes = 0;
         ReceiverSpace space;
-        const bool known = on_receiver ? QueryReceiverSpace(ActiveReceiver(), &space) &&
-                                             ((free_bytes = space.free_bytes), true)
-                                       : platform::PcFreeBytes(path, &free_bytes);
+        bool known = false;
+        if (on_receiver) {
+            known = QueryReceiverSpace(ActiveReceiver(), &space);
+            free_bytes = space.free_bytes;
+        } else {
+            known = platform::PcFreeBytes(path, &free_bytes);
+        }
         const std::string where =
             on_receiver ? "the receiver's disk is full" : "the PC's disk is full";
         return where + " while writing " + shown + " (" +

@@ -97,8 +97,17 @@ class ReceiverGathering {
     }
 
   private:
+    // A name of printable ASCII without dots, separators or wildcards parses back to itself;
+    // only the others are resolved, which reads their folders again.
+    static bool PlainPart(const char* part) {
+        for (const char* c = part; *c != 0; ++c)
+            if (*c < 0x20 || *c > 0x7E || std::strchr("./\\*?", *c) != nullptr) return false;
+        return true;
+    }
+
     // Whether the path of a listed entry leads back to exactly that entry.
     static bool Addressable(const std::string& path, const pcfm_dirent& e, uint32_t folder) {
+        if (e.name[0] != 0 && PlainPart(e.name) && PlainPart(e.extension)) return true;
         ReceiverEntryId id;
         if (!IdentifyReceiverEntry(ToBox(CollapseBackslashes(path)).c_str(), &id)) return false;
         return !id.root && id.directory_cluster == folder && std::strcmp(id.name, e.name) == 0 &&
