@@ -1,0 +1,1 @@
+# The message box with remembered answers.

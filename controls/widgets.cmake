@@ -1,0 +1,1 @@
+# The owner-drawn widgets, their artwork embedded in the program.
