@@ -17,6 +17,10 @@ std::string LoadResString(int id) {
         {112, "%u file selected, %0.3f GByte"},
         {113, "%u file selected, %d MByte"},
         {114, "%u file selected, %d KByte"},
+        {115,
+         "§TX Tessel USB§ copies recordings and other files between this PC and the "
+         "receiver's disk, both ways, and resumes what was cut off.§§Help: "
+         "[the manual page](man:tessel) and the README of the program."},
         {116,
          "This file does already exist on the target disk:\r\nExisting File:\r\n%s\r\nNew "
          "File:\r\n%s\r\nDo you want to overwrite or resume the existing file?"},
@@ -26,6 +30,8 @@ std::string LoadResString(int id) {
         {120, "2: Detailed information"},
         {121, "3: All information"},
         {122, "Enter search here"},
+        {123, "TX Tessel USB"},
+        {124, "1.0.1"},
         {125,
          "New files copied:\t%d\r\nOverwritten files:\t%d\r\nResumed files:\t%d\r\nEqual files "
          "kept:\t%d\r\nSkipped by user:\t%d"},
@@ -37,6 +43,22 @@ std::string LoadResString(int id) {
         {131, "Failed to rename file!"},
         {133, "Error deleting file\r\n%s"},
         {134, "This file is write-protected:\r\n%s"},
+        {9001, "&Ok"},
+        {9002, "&Cancel"},
+        {9003, "&Cancel"},
+        {9004, "&Repeat"},
+        {9005, "&Ignore"},
+        {9006, "Ignore &all"},
+        {9007, "&Yes"},
+        {9008, "Yes to &all"},
+        {9009, "&No"},
+        {9010, "No to &all"},
+        {9011, "&Continue"},
+        {9013, "&Skip"},
+        {9014, "Skip &all"},
+        {9015, "&Help"},
+        {9016, "&Do not show this message again!"},
+        {9017, "&Do not ask this question again!"},
     };
     auto it = kTable.find(id);
     return it == kTable.end() ? std::string() : it->second;
