@@ -85,8 +85,8 @@ typedef struct _OV_DEVICE_EXTENSION {
     LONG SelectiveSuspendRegistered;  // the idle machinery runs
     PIRP PendingIdleIrp;              // owned by whoever takes it (completion or canceller)
     PUSB_IDLE_CALLBACK_INFO IdleCallbackInfo;
-    LONG IdleRequestPending;
-    LONG IdleIrpFreeCount;  // 2 when sent; whoever brings it to 0 frees the idle request
+    LONG IdleRequestPending;  // from submission until the idle request's end lets waiters go
+    LONG IdleIrpFreeCount;    // shares of the idle request's end, 2 when sent; the last frees it
     KSPIN_LOCK IdleStateLock;
     KTIMER IdleTimer;
     KDPC IdleDpc;

@@ -2,15 +2,18 @@
 // being worked on) and submits an idle request to the USB stack, whose callback powers the
 // device down to its idle state. Any new handle or Plug and Play request cancels it.
 //
-// The idle request is freed exactly once: its completion frees it at once when no canceller
-// took it; when one did, the completion and the canceller each decrement the free count and
-// the one that brings it to zero frees it.
+// The idle request ends in two shares, counted by the free count: its completion's and its
+// canceller's (given up by the completion when no canceller took it). When the completion
+// asks for D0, the D0 request's end takes over the completion's share, so that nobody waiting
+// for the idle request goes on while the device is still suspended. The last share to end
+// frees the request and lets the waiters go.
 #include "driver/ovpvrusb.h"
 
 static KDEFERRED_ROUTINE OvIdleDpc;
 static IO_WORKITEM_ROUTINE OvIdleWorkItem;
 static IO_COMPLETION_ROUTINE OvIdleRequestCompletion;
 static REQUEST_POWER_COMPLETE OvIdlePowerDone;
+static REQUEST_POWER_COMPLETE OvIdleWakeDone;
 static VOID OvIdleCallback(PVOID Context);
 
 static ULONG OvReadSelectiveSuspendEnable(void) {
@@ -193,14 +196,60 @@ static VOID OvIdleCallback(PVOID Context) {
     if (NT_SUCCESS(status)) KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, NULL);
 }
 
+// Ends one share of the idle request; the last frees it and lets the waiters go. The pending
+// flag is cleared with the event set, under the lock a new idle request is recorded under, so
+// a new request cannot clear the event before this sets it. The caller holds an I/O
+// reference (or the device is not being removed), since the lock is let go of afterwards.
+static VOID OvEndIdleRequestShare(POV_DEVICE_EXTENSION Extension, PIRP Irp) {
+    if (InterlockedDecrement(&Extension->IdleIrpFreeCount) != 0) return;
+    IoFreeIrp(Irp);
+    KIRQL irql;
+    KeAcquireSpinLock(&Extension->IdleStateLock, &irql);
+    Extension->IdleRequestPending = 0;
+    KeSetEvent(&Extension->NoIdleRequestPendingEvent, IO_NO_INCREMENT, FALSE);
+    KeReleaseSpinLock(&Extension->IdleStateLock, irql);
+}
+
+// The D0 request asked for at the idle request's end has ended, whether or not the device
+// reached D0: the completion's share ends here.
+static VOID NTAPI OvIdleWakeDone(PDEVICE_OBJECT DeviceObject, UCHAR MinorFunction,
+                                 POWER_STATE PowerState, PVOID Context, PIO_STATUS_BLOCK IoStatus) {
+    UNREFERENCED_PARAMETER(DeviceObject);
+    UNREFERENCED_PARAMETER(MinorFunction);
+    UNREFERENCED_PARAMETER(PowerState);
+    UNREFERENCED_PARAMETER(IoStatus);
+    PIRP irp = (PIRP)Context;
+    POV_DEVICE_EXTENSION extension = (POV_DEVICE_EXTENSION)irp->Tail.Overlay.DriverContext[0];
+    OvEndIdleRequestShare(extension, irp);
+    // The last touch of the extension: the reference kept remove from finishing meanwhile.
+    OvIoDecrement(extension);
+}
+
+// Asks for D0 with the ended idle request as the D0 request's context; false when the request
+// could not be made.
+static BOOLEAN OvWakeFromIdle(POV_DEVICE_EXTENSION Extension, PIRP Irp) {
+    // The idle request is this driver's again since its completion routine kept it.
+    Irp->Tail.Overlay.DriverContext[0] = Extension;
+    POWER_STATE state;
+    state.DeviceState = PowerDeviceD0;
+    OvIoIncrement(Extension);
+    const NTSTATUS status = PoRequestPowerIrp(Extension->PhysicalDeviceObject, IRP_MN_SET_POWER,
+                                              state, OvIdleWakeDone, Irp, NULL);
+    if (NT_SUCCESS(status)) return TRUE;
+    OvIoDecrement(Extension);
+    return FALSE;
+}
+
 static NTSTATUS NTAPI OvIdleRequestCompletion(PDEVICE_OBJECT DeviceObject, PIRP Irp,
                                               PVOID Context) {
     UNREFERENCED_PARAMETER(DeviceObject);
     POV_DEVICE_EXTENSION extension = (POV_DEVICE_EXTENSION)Context;
+    // Held while this routine touches the extension: its last share may let a remove go on.
+    OvIoIncrement(extension);
     const NTSTATUS status = Irp->IoStatus.Status;
-    if (!NT_SUCCESS(status) && status != STATUS_NOT_SUPPORTED &&
-        status != STATUS_POWER_STATE_INVALID && extension->DevicePower != PowerDeviceD0)
-        OvRequestDevicePower(extension, PowerDeviceD0);
+    const BOOLEAN wake = !NT_SUCCESS(status) && status != STATUS_NOT_SUPPORTED &&
+                         status != STATUS_POWER_STATE_INVALID &&
+                         extension->DevicePower != PowerDeviceD0;
 
     KIRQL irql;
     KeAcquireSpinLock(&extension->IdleStateLock, &irql);
@@ -208,18 +257,18 @@ static NTSTATUS NTAPI OvIdleRequestCompletion(PDEVICE_OBJECT DeviceObject, PIRP 
     extension->IdleCallbackInfo = NULL;
     const BOOLEAN untaken = extension->PendingIdleIrp == Irp;
     if (untaken) extension->PendingIdleIrp = NULL;
-    extension->IdleRequestPending = 0;
     // Under the lock, so that a stop either sees the timer set and cancels it or has cleared
     // the registration before this looks.
     if (OvSelectiveSuspendRegistered(extension)) OvStartIdleTimer(extension);
     KeReleaseSpinLock(&extension->IdleStateLock, irql);
 
     if (info != NULL) ExFreePoolWithTag(info, OV_POOL_TAG);
-    if (untaken || InterlockedDecrement(&extension->IdleIrpFreeCount) == 0) {
-        IoFreeIrp(Irp);
-        KeSetEvent(&extension->NoIdleRequestPendingEvent, IO_NO_INCREMENT, FALSE);
-    }
-    // The request was allocated here and is freed here.
+    // No canceller comes for a request nobody took.
+    if (untaken) OvEndIdleRequestShare(extension, Irp);
+    // A device that cannot be woken stays suspended, but nobody may wait for it for ever.
+    if (!wake || !OvWakeFromIdle(extension, Irp)) OvEndIdleRequestShare(extension, Irp);
+    OvIoDecrement(extension);
+    // The request was allocated here and is freed by the last share.
     return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
@@ -233,8 +282,5 @@ VOID OvCancelSelectiveSuspend(POV_DEVICE_EXTENSION Extension) {
     if (irp == NULL) return;
 
     IoCancelIrp(irp);
-    if (InterlockedDecrement(&Extension->IdleIrpFreeCount) == 0) {
-        IoFreeIrp(irp);
-        KeSetEvent(&Extension->NoIdleRequestPendingEvent, IO_NO_INCREMENT, FALSE);
-    }
+    OvEndIdleRequestShare(Extension, irp);
 }

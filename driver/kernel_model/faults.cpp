@@ -37,6 +37,7 @@ std::vector<std::string> Leaks() {
 }
 
 void Reset() {
+    ResetPowerManager();
     WaitForWorkItems();
     ResetTimers();
     ResetDevices();

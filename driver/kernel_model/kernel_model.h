@@ -44,6 +44,16 @@ size_t TimersSet();
 void WaitForWorkItems();
 uint64_t WorkItemsRun();
 
+// Device power requests drivers ask for (PoRequestPowerIrp, set or query power) are sent
+// later, from the power manager's thread at PASSIVE_LEVEL, after random pauses drawn from
+// the seed; each test seeds it with the bus's completion seed.
+void SeedPowerRequestTiming(uint32_t seed);
+// While held, requested device power IRPs wait unsent.
+void HoldPowerRequests(bool hold);
+size_t PowerRequestsNotSent();
+// Waits until every requested device power IRP has completed to its requester.
+void WaitForPowerRequests();
+
 // Registry values for RtlQueryRegistryValues (absolute paths).
 void SetRegistryDword(const std::u16string& path, const std::u16string& name, uint32_t value);
 

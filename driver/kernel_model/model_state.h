@@ -27,6 +27,8 @@ void ResetPool();
 void ResetIrps();
 void ResetDevices();
 void ResetTimers();
+// Stops the power manager's thread and drops requests it never sent.
+void ResetPowerManager();
 void RecordReportedPower(const DEVICE_OBJECT* device, DEVICE_POWER_STATE state);
 // Takes off the timers that lie in [begin, end); true when there were any.
 bool DropTimersWithin(const void* begin, const void* end);

@@ -636,6 +636,8 @@ NTSTATUS SimulatedUsbBus::Transfer(PIRP irp, PURB urb) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (urb->UrbHeader.Length != sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER))
             RecordFault("bulk URB of the wrong length");
+        // A suspended device does not answer: the driver must have it back in D0 first.
+        if (device_power_ != PowerDeviceD0) RecordFault("bulk transfer to a device not in D0");
         const ConfiguredPipe* pipe = FindPipe(transfer.PipeHandle);
         if (pipe == nullptr) {
             RecordFault("transfer on an unknown pipe");

@@ -11,6 +11,7 @@ void DriverTest::SetUp() {
     bus_ = std::make_unique<kernel_model::SimulatedUsbBus>(&function_, ConfigurationDescriptor());
     seed_ = kernel_model::CompletionSeed();
     bus_->CompleteTransfersLater(seed_);
+    kernel_model::SeedPowerRequestTiming(seed_);
     host_ = std::make_unique<kernel_model::DriverHost>(*bus_);
 }
 

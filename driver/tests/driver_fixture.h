@@ -25,7 +25,7 @@ class DriverTest : public ::testing::Test {
 
     POV_DEVICE_EXTENSION Extension() { return host_->Extension(); }
 
-    uint32_t seed_ = 0;  // of the bus's completion timing
+    uint32_t seed_ = 0;  // of the bus's completion timing and the power manager's
     LoopbackFunction function_;
     std::unique_ptr<kernel_model::SimulatedUsbBus> bus_;
     std::unique_ptr<kernel_model::DriverHost> host_;

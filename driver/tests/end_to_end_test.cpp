@@ -70,6 +70,7 @@ class EndToEndTest : public ::testing::Test {
             function_.get(), kernel_model::ReceiverConfigurationDescriptor(false, false));
         seed_ = kernel_model::CompletionSeed();
         bus_->CompleteTransfersLater(seed_);
+        kernel_model::SeedPowerRequestTiming(seed_);
         host_ = std::make_unique<kernel_model::DriverHost>(*bus_);
         ASSERT_EQ(host_->Plug(), STATUS_SUCCESS);
         kernel_model::AttachDriverHost(host_.get());
@@ -95,7 +96,7 @@ class EndToEndTest : public ::testing::Test {
     std::string sample_;
     emulator::EmulatedReceiver receiver_;
     std::unique_ptr<kernel_model::EmulatedReceiverFunction> function_;
-    uint32_t seed_ = 0;  // of the bus's completion timing
+    uint32_t seed_ = 0;  // of the bus's completion timing and the power manager's
     std::unique_ptr<kernel_model::SimulatedUsbBus> bus_;
     std::unique_ptr<kernel_model::DriverHost> host_;
 };

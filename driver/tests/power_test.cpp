@@ -105,6 +105,7 @@ TEST_F(WakeCapableTest, StartArmsWaitWakeAndAWakeBringsTheDeviceToD0AndRearms) {
     ASSERT_EQ(host_->Power(IRP_MN_SET_POWER, DevicePowerState, Device(PowerDeviceD2)),
               STATUS_SUCCESS);
     bus_->CompleteWaitWake(STATUS_SUCCESS);
+    kernel_model::WaitForPowerRequests();  // the D0 request the wake asked for
     EXPECT_EQ(Extension()->DevicePower, PowerDeviceD0);
     ASSERT_TRUE(bus_->WaitWakePending());
     EXPECT_EQ(Extension()->WaitWakeArmed, 1);

@@ -44,16 +44,66 @@ TEST_F(SelectiveSuspendTest, TheCallbackSuspendsAndANewHandleWakesTheDevice) {
     std::unique_ptr<kernel_model::FileHandle> in = Open(u"\\PIPE01");
     ASSERT_TRUE(in);
     EXPECT_FALSE(bus_->IdleRequestPending());
-    EXPECT_EQ(Extension()->DevicePower, PowerDeviceD0);
-    EXPECT_EQ(bus_->DevicePower(), PowerDeviceD0);
-    EXPECT_EQ(KeReadStateEvent(&Extension()->NoIdleRequestPendingEvent), 1);
     EXPECT_TRUE(kernel_model::TimerIsSet(&Extension()->IdleTimer));
 
+    // The read waits until the device is back in D0.
     std::vector<uint8_t> buffer(512);
     ULONG done = 0;
     EXPECT_EQ(host_->Transfer(*in, true, buffer.data(), 512, &done), STATUS_SUCCESS);
     EXPECT_EQ(done, 512u);
+    EXPECT_EQ(Extension()->DevicePower, PowerDeviceD0);
+    EXPECT_EQ(bus_->DevicePower(), PowerDeviceD0);
+    EXPECT_EQ(KeReadStateEvent(&Extension()->NoIdleRequestPendingEvent), 1);
     EXPECT_EQ(host_->Close(*in), STATUS_SUCCESS);
+}
+
+// The power manager sends the D0 request only later: a read, a stop or anything else waiting
+// for the idle request to end must go on with the device in D0, not while it is still in D2.
+TEST_F(SelectiveSuspendTest, WaitersOfTheIdleRequestGoOnOnlyWithTheDeviceBackInD0) {
+    kernel_model::AdvanceClockMs(5000);
+    bus_->InvokeIdleCallback();
+    ASSERT_EQ(Extension()->DevicePower, PowerDeviceD2);
+    kernel_model::HoldPowerRequests(true);
+    std::unique_ptr<kernel_model::FileHandle> in = Open(u"\\PIPE01");
+    ASSERT_TRUE(in);
+    ASSERT_FALSE(bus_->IdleRequestPending());
+    ASSERT_EQ(kernel_model::PowerRequestsNotSent(), 1u);
+    EXPECT_EQ(KeReadStateEvent(&Extension()->NoIdleRequestPendingEvent), 0);
+
+    std::atomic<DEVICE_POWER_STATE> seen_by_waiter{PowerDeviceUnspecified};
+    std::thread waiter([&] {
+        OvWaitUntilNoIdleRequest(Extension());
+        seen_by_waiter = Extension()->DevicePower;
+    });
+    std::thread reader([&] {
+        std::vector<uint8_t> buffer(512);
+        ULONG done = 0;
+        EXPECT_EQ(host_->Transfer(*in, true, buffer.data(), 512, &done), STATUS_SUCCESS);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(bus_->Transfers().empty());
+    EXPECT_EQ(seen_by_waiter.load(), PowerDeviceUnspecified);
+
+    kernel_model::HoldPowerRequests(false);
+    waiter.join();
+    reader.join();
+    EXPECT_EQ(seen_by_waiter.load(), PowerDeviceD0);
+    EXPECT_EQ(bus_->Transfers().size(), 1u);
+    EXPECT_EQ(host_->Close(*in), STATUS_SUCCESS);
+}
+
+// No D0 request could be made: nothing may wait for one for ever.
+TEST_F(SelectiveSuspendTest, AWakeThatCannotBeRequestedStillLetsTheWaitersGo) {
+    kernel_model::AdvanceClockMs(5000);
+    bus_->InvokeIdleCallback();
+    ASSERT_EQ(Extension()->DevicePower, PowerDeviceD2);
+    kernel_model::FailAllocation(1);  // the power manager's IRP
+    bus_->CompleteIdleRequest(STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(kernel_model::PowerRequestsNotSent(), 0u);
+    EXPECT_EQ(KeReadStateEvent(&Extension()->NoIdleRequestPendingEvent), 1);
+    EXPECT_EQ(Extension()->IdleRequestPending, 0);
+    EXPECT_EQ(Extension()->PendingIdleIrp, nullptr);
+    EXPECT_EQ(Extension()->DevicePower, PowerDeviceD2);
 }
 
 // The idle request completes while the device stops: its completion must not set the timer
@@ -120,6 +170,7 @@ TEST_F(SelectiveSuspendTest, TheUsbStackCompletingTheIdleRequestWakesTheDevice) 
     bus_->InvokeIdleCallback();
     ASSERT_EQ(Extension()->DevicePower, PowerDeviceD2);
     bus_->CompleteIdleRequest(STATUS_UNSUCCESSFUL);
+    OvWaitUntilNoIdleRequest(Extension());  // as a read would
     EXPECT_EQ(Extension()->DevicePower, PowerDeviceD0);
     EXPECT_EQ(Extension()->PendingIdleIrp, nullptr);
     EXPECT_EQ(Extension()->IdleCallbackInfo, nullptr);
