@@ -1,0 +1,32 @@
+#include "controls/pie_percent.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+std::optional<int> PiePercent(long minimum, long maximum, long position) {
+    if (maximum == minimum) maximum = minimum + 1;
+    if (position < minimum || position > maximum) return std::nullopt;
+    return static_cast<int>((static_cast<long long>(position) - minimum) * 100 /
+                            (static_cast<long long>(maximum) - minimum));
+}
+
+PiePoint PieBoundaryPoint(double percent, double a, double b) {
+    // Within its quarter the point's distance from the nearer vertical axis follows the
+    // angle; the other coordinate then comes from x²/a² + y²/b² = 1.
+    const int quarter = std::min(static_cast<int>(percent / 25.0), 3);
+    const double within = (percent - quarter * 25.0) / 25.0 * (std::numbers::pi / 2);
+    const double from_axis = quarter % 2 == 0 ? std::sin(within) : std::cos(within);
+    const double x_abs = a * from_axis;
+    const double y_abs = b * std::sqrt(std::max(0.0, 1.0 - (x_abs * x_abs) / (a * a)));
+    switch (quarter) {
+        case 0:
+            return {x_abs, -y_abs};  // top to right
+        case 1:
+            return {x_abs, y_abs};  // right to bottom
+        case 2:
+            return {-x_abs, y_abs};  // bottom to left
+        default:
+            return {-x_abs, -y_abs};  // left to top
+    }
+}
