@@ -21,7 +21,7 @@ void CIconWnd::SetHint(const wxString& hint, const wxFont& font, const wxColour&
     hint_ = hint;
     hint_font_ = font;
     hint_colour_ = colour;
-    Refresh();
+    Cover(interior_);
 }
 
 void CIconWnd::ShowHint(bool show) {

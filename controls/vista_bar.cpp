@@ -13,6 +13,7 @@ constexpr int kSecondTextInset = 25;
 constexpr int kIconInset = 5;
 constexpr int kGlossInset = 2;
 constexpr int kGlossHeight = 16;
+constexpr int kFrameWidth = 2;
 
 // A frame of one pixel: top and left in one colour, bottom and right in the other.
 void Draw3dRect(wxDC& dc, const wxRect& rect, const wxColour& top_left,
@@ -97,8 +98,11 @@ void CVistaBar::OnPaint(wxPaintEvent&) {
                  {second_text_, second_font_, text_colours_[1], kSecondTextInset}};
     for (const auto& line : texts) {
         if (line.text.empty()) continue;
+        // Inset on three sides; downwards the text may reach the inner frame, so a line a
+        // little taller than the inset leaves room for is not cut.
         wxRect area = client;
         area.Deflate(line.inset);
+        area.SetBottom(client.GetBottom() - kFrameWidth);
         if (area.IsEmpty()) continue;
         wxDCClipper clip(dc, area);
         dc.SetFont(line.font);

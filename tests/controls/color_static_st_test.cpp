@@ -110,7 +110,8 @@ TEST_F(ColorStaticTest, BracketLinkShowsItsTextAndARefusalBeeps) {
 }
 
 TEST_F(ColorStaticTest, BoldParagraphAndTabOnTheScreen) {
-    CColorStaticST* text = Make("\xC2\xA7Word\xC2\xA7 Word\xC2\xA7\xC2\xA7next\tafter", *wxBLACK);
+    CColorStaticST* text =
+        Make(wxString::FromUTF8("\xC2\xA7Word\xC2\xA7 Word\xC2\xA7\xC2\xA7next\tafter"), *wxBLACK);
     const wxImage shown = ShownNow(text);
     window_test::SaveImage(shown, "color_static_markup");
     const auto& words = text->GetLayout().words;
