@@ -53,11 +53,10 @@ bool CIconEdit::Show(bool show) {
 }
 
 void CIconEdit::ApplyTextMargin() {
-    // GTK 3 ignores SetMargins; its entry takes the room before the text from its style.
-    if (!SetMargins(kTextStart)) {
-        const wxString css = wxString::Format("entry { padding-left: %dpx; }", kTextStart);
-        GTKApplyCssStyle(css.utf8_str());
-    }
+    // GTK 3 accepts SetMargins but does not move the text; its entry takes the room before
+    // the text from its style.
+    const wxString css = wxString::Format("entry { padding-left: %dpx; }", kTextStart);
+    GTKApplyCssStyle(css.utf8_str());
 }
 
 void CIconEdit::FollowField() {
