@@ -20,7 +20,7 @@ std::string LoadResString(int id) {
         {115,
          "§TX Tessel USB§ copies recordings and other files between this PC and the "
          "receiver's disk, both ways, and resumes what was cut off.§§Help: "
-         "[the manual page](man:tessel) and the README of the program."},
+         "the [manual](man:tessel) page and the README of the program."},
         {116,
          "This file does already exist on the target disk:\r\nExisting File:\r\n%s\r\nNew "
          "File:\r\n%s\r\nDo you want to overwrite or resume the existing file?"},
