@@ -2,6 +2,7 @@
 
 #include <wx/app.h>
 #include <wx/timer.h>
+#include <wx/toplevel.h>
 #include <wx/uiaction.h>
 
 #include <memory>
@@ -30,6 +31,34 @@ int DriveModal(wxDialog& dialog, const std::function<int()>& show,
     *running = false;
     guard.Stop();
     return result;
+}
+
+namespace {
+wxDialog* ShownModalDialog() {
+    for (wxWindow* window : wxTopLevelWindows) {
+        auto* dialog = dynamic_cast<wxDialog*>(window);
+        if (dialog != nullptr && dialog->IsModal() && dialog->IsShownOnScreen()) return dialog;
+    }
+    return nullptr;
+}
+}  // namespace
+
+void WhenDialogShows(const std::function<void(wxDialog&)>& act, int bound_ms) {
+    wxTheApp->CallAfter([act, bound_ms] {
+        if (!PumpUntil([] { return ShownModalDialog() != nullptr; }, bound_ms)) return;
+        wxDialog* dialog = ShownModalDialog();
+        // One guard for the whole run, kept past wx's own clean-up on purpose.
+        static wxTimer* guard = [] {
+            auto* timer = new wxTimer;
+            timer->Bind(wxEVT_TIMER, [](wxTimerEvent&) {
+                if (wxDialog* open = ShownModalDialog()) open->EndModal(kStillOpen);
+            });
+            return timer;
+        }();
+        guard->StartOnce(bound_ms);
+        PumpFor(100);
+        act(*dialog);
+    });
 }
 
 wxPoint CentreOf(wxWindow* window) {

@@ -16,6 +16,11 @@ inline constexpr int kStillOpen = -99;
 int DriveModal(wxDialog& dialog, const std::function<int()>& show,
                const std::function<void(wxDialog&)>& act, int bound_ms = 8000);
 
+// For a modal dialog that code under test opens itself: once one is on the screen, `act` runs
+// on it. A dialog still open after the bound is ended with kStillOpen. Returns at once; call
+// it before the code that opens the dialog.
+void WhenDialogShows(const std::function<void(wxDialog&)>& act, int bound_ms = 8000);
+
 // The centre of `window` in screen coordinates.
 wxPoint CentreOf(wxWindow* window);
 // Moves the mouse to the centre of `window` and clicks it.
