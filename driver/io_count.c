@@ -22,6 +22,14 @@ LONG OvIoDecrement(POV_DEVICE_EXTENSION Extension) {
     return count;
 }
 
+LONG OvIoCount(POV_DEVICE_EXTENSION Extension) {
+    KIRQL irql;
+    KeAcquireSpinLock(&Extension->IoCountLock, &irql);
+    const LONG count = Extension->IoCount;
+    KeReleaseSpinLock(&Extension->IoCountLock, irql);
+    return count;
+}
+
 OV_DEVICE_STATE OvGetDeviceState(POV_DEVICE_EXTENSION Extension) {
     KIRQL irql;
     KeAcquireSpinLock(&Extension->DeviceStateLock, &irql);

@@ -128,6 +128,8 @@ DRIVER_DISPATCH OvDispatchPnp;
 // I/O reference count.
 LONG OvIoIncrement(POV_DEVICE_EXTENSION Extension);
 LONG OvIoDecrement(POV_DEVICE_EXTENSION Extension);
+// The count as it is now, read under its lock: other processors change it meanwhile.
+LONG OvIoCount(POV_DEVICE_EXTENSION Extension);
 
 // Device state, under its spin lock.
 OV_DEVICE_STATE OvGetDeviceState(POV_DEVICE_EXTENSION Extension);

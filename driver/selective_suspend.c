@@ -50,7 +50,10 @@ VOID OvStartIdleTimer(POV_DEVICE_EXTENSION Extension) {
 }
 
 static BOOLEAN OvDeviceIsIdle(POV_DEVICE_EXTENSION Extension) {
-    return Extension->OpenHandleCount == 0 && Extension->IoCount == 1;
+    // Read as they are written, since creates, closes and requests change them on other
+    // processors.
+    return InterlockedCompareExchange(&Extension->OpenHandleCount, 0, 0) == 0 &&
+           OvIoCount(Extension) == 1;
 }
 
 static BOOLEAN OvReadyToSuspend(POV_DEVICE_EXTENSION Extension) {

@@ -210,13 +210,15 @@ NTSTATUS NTAPI IoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     IrpRecord record;
     if (!FindRecord(Irp, &record)) AbortHung("IoCallDriver with an unknown or freed IRP");
     if (record.completed) RecordFault("IoCallDriver with a completed IRP");
-    if (record.sent_from == 0) {
+    {
+        // Under the lock: the dispatch routine of the location above may still be running on
+        // another thread and check whether the request has left it (CheckPendingReturned).
         std::lock_guard<std::mutex> lock(g_irp_mutex);
-        g_irps[Irp].sent_from = Irp->CurrentLocation;
+        if (record.sent_from == 0) g_irps[Irp].sent_from = Irp->CurrentLocation;
+        Irp->CurrentLocation--;
+        Irp->Tail.Overlay.CurrentStackLocation--;
     }
-    Irp->CurrentLocation--;
     if (Irp->CurrentLocation <= 0) AbortHung("IoCallDriver with no stack location left");
-    Irp->Tail.Overlay.CurrentStackLocation--;
     PIO_STACK_LOCATION stack = Irp->Tail.Overlay.CurrentStackLocation;
     stack->DeviceObject = DeviceObject;
     const CHAR location = Irp->CurrentLocation;

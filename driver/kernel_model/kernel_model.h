@@ -51,7 +51,8 @@ void SeedPowerRequestTiming(uint32_t seed);
 // While held, requested device power IRPs wait unsent.
 void HoldPowerRequests(bool hold);
 size_t PowerRequestsNotSent();
-// Waits until every requested device power IRP has completed to its requester.
+// Waits until every requested device power IRP has completed to its requester and the
+// dispatch routines it was sent to have returned.
 void WaitForPowerRequests();
 
 // Registry values for RtlQueryRegistryValues (absolute paths).

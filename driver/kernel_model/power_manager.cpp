@@ -42,6 +42,7 @@ std::condition_variable g_power_changed;
 std::deque<QueuedSend> g_sends;  // requested, not yet sent
 // Device power requests asked for whose completion function has not yet returned.
 size_t g_outstanding = 0;
+bool g_sending = false;  // the thread is inside PoCallDriver
 bool g_hold = false;
 bool g_stop = false;
 std::mt19937 g_random;
@@ -60,10 +61,13 @@ void SendLoop() {
         if (g_hold || g_sends.empty()) continue;  // held meanwhile
         const QueuedSend send = g_sends.front();
         g_sends.pop_front();
+        g_sending = true;
         lock.unlock();
         SetIrql(PASSIVE_LEVEL);
         PoCallDriver(send.top, send.irp);
         lock.lock();
+        g_sending = false;
+        g_power_changed.notify_all();
     }
 }
 
@@ -114,7 +118,7 @@ size_t PowerRequestsNotSent() {
 
 void WaitForPowerRequests() {
     std::unique_lock<std::mutex> lock(g_power_mutex);
-    if (!g_power_changed.wait_for(lock, kHangTime, [] { return g_outstanding == 0; }))
+    if (!g_power_changed.wait_for(lock, kHangTime, [] { return g_outstanding == 0 && !g_sending; }))
         AbortHung("a requested power IRP never completed");
 }
 

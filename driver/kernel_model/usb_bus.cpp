@@ -343,7 +343,9 @@ NTSTATUS SimulatedUsbBus::Complete(PIRP irp, NTSTATUS status) {
 
 // Keeps a request pending with a cancel routine; one cancelled already is completed at once.
 NTSTATUS SimulatedUsbBus::Pend(PIRP irp) {
-    IoMarkIrpPending(irp);
+    // A transfer the completion thread leaves hanging was marked when it was queued, and its
+    // dispatcher may be reading the mark on another thread: it is not written again.
+    if (!(IoGetCurrentIrpStackLocation(irp)->Control & SL_PENDING_RETURNED)) IoMarkIrpPending(irp);
     IoSetCancelRoutine(irp, BusCancel);
     if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
         {

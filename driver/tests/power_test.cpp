@@ -36,6 +36,8 @@ TEST_F(DriverTest, SystemSleepAndWakeDriveTheMappedDeviceStates) {
     EXPECT_EQ(Extension()->DevicePower, PowerDeviceD0);
     EXPECT_THAT(bus_->SystemPowerSeen(), ElementsAre(PowerSystemSleeping3, PowerSystemWorking));
     EXPECT_THAT(bus_->DevicePowerSeen(), ElementsAre(PowerDeviceD3, PowerDeviceD0));
+    // The device requests' dispatch may still be returning when the system request completes.
+    kernel_model::WaitForPowerRequests();
     EXPECT_EQ(Extension()->IoCount, 1);
 }
 
