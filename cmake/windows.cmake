@@ -16,6 +16,5 @@ function(tessel_window_test name)
   set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
                         "bash;${PROJECT_SOURCE_DIR}/scripts/with-xvfb.sh")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120
-                       PROPERTIES ENVIRONMENT
-                       "TESSEL_SCREENSHOTS=${PROJECT_BINARY_DIR}/screenshots;ASAN_OPTIONS=detect_leaks=0")
+                       PROPERTIES ENVIRONMENT "TESSEL_SCREENSHOTS=${PROJECT_BINARY_DIR}/screenshots")
 endfunction()

@@ -1,8 +1,8 @@
 #include "tests/gui_support/window_test_support.h"
 
 #include <wx/app.h>
+#include <wx/dcclient.h>
 #include <wx/dcmemory.h>
-#include <wx/dcscreen.h>
 #include <wx/evtloop.h>
 #include <wx/utils.h>
 
@@ -37,16 +37,16 @@ void PumpFor(int ms) {
     PumpUntil([&] { return std::chrono::steady_clock::now() >= end; }, ms + 1000);
 }
 
-wxImage Capture(wxWindow* window, bool with_frame) {
+wxImage Capture(wxWindow* window) {
     window->Update();
     PumpFor(50);
-    wxRect area = with_frame
-                      ? window->GetScreenRect()
-                      : wxRect(window->ClientToScreen(wxPoint(0, 0)), window->GetClientSize());
-    wxBitmap bitmap(area.width, area.height, 24);
+    // Through the window's own context: on GTK 3 a screen context can hand back the picture
+    // of an earlier capture. Without a window manager a top-level window has no frame.
+    const wxSize size = window->GetClientSize();
+    wxBitmap bitmap(size.x, size.y, 24);
     wxMemoryDC memory(bitmap);
-    wxScreenDC screen;
-    memory.Blit(0, 0, area.width, area.height, &screen, area.x, area.y);
+    wxClientDC client(window);
+    memory.Blit(0, 0, size.x, size.y, &client, 0, 0);
     memory.SelectObject(wxNullBitmap);
     return bitmap.ConvertToImage();
 }
@@ -58,8 +58,8 @@ void SaveImage(const wxImage& image, const std::string& name) {
     image.SaveFile((dir / (name + ".png")).string(), wxBITMAP_TYPE_PNG);
 }
 
-std::string SaveScreenshot(wxWindow* window, const std::string& name, bool with_frame) {
-    SaveImage(Capture(window, with_frame), name);
+std::string SaveScreenshot(wxWindow* window, const std::string& name) {
+    SaveImage(Capture(window), name);
     const char* folder = std::getenv("TESSEL_SCREENSHOTS");
     return std::string(folder != nullptr ? folder : "screenshots") + "/" + name + ".png";
 }

@@ -16,11 +16,11 @@ bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 5000);
 // Handles events for about `ms` milliseconds.
 void PumpFor(int ms);
 
-// What the screen shows of the window's client area (or whole window, `with_frame`).
-wxImage Capture(wxWindow* window, bool with_frame = false);
+// What the window's client area shows now.
+wxImage Capture(wxWindow* window);
 // Saves Capture(window) as `name`.png under the folder named by TESSEL_SCREENSHOTS (the
 // build tree's screenshots/ folder when the tests run under CTest); returns the path.
-std::string SaveScreenshot(wxWindow* window, const std::string& name, bool with_frame = true);
+std::string SaveScreenshot(wxWindow* window, const std::string& name);
 void SaveImage(const wxImage& image, const std::string& name);
 
 // Counts the pixels of `image` inside `area` that are within `tolerance` of `colour`.
