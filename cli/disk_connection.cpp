@@ -48,7 +48,12 @@ DiskConnection::~DiskConnection() {
 
 bool DiskConnection::Open(const DiskChoice& choice, std::string* error, bool mount,
                           bool read_only) {
-    ReceiverConfig config;
+    return Prepare(choice, error, read_only) && receiver_.Open(config_, error, mount);
+}
+
+bool DiskConnection::Prepare(const DiskChoice& choice, std::string* error, bool read_only) {
+    ReceiverConfig& config = config_;
+    config = ReceiverConfig();
     config.buffer_size = settings::BufferSize();
     if (!choice.image.empty()) {
         config.image = choice.image;
@@ -98,5 +103,5 @@ bool DiskConnection::Open(const DiskChoice& choice, std::string* error, bool mou
         SetLibusbDevice(id);
         config.backend = &LibusbLinkBackend();
     }
-    return receiver_.Open(config, error, mount);
+    return true;
 }

@@ -24,12 +24,17 @@ class DiskConnection {
     // Connects and, when `mount`, mounts; false with a message that says what to do. A
     // `read_only` command opens an image for reading only.
     bool Open(const DiskChoice& choice, std::string* error, bool mount, bool read_only);
+    // Only the first half of Open: the configuration (and the emulated receiver) for the
+    // choice, for a caller that brings the link up itself, attempt by attempt.
+    bool Prepare(const DiskChoice& choice, std::string* error, bool read_only);
+    const ReceiverConfig& Config() const { return config_; }
     ReceiverConnection& Receiver() { return receiver_; }
     emulator::EmulatedReceiver* Emulated() { return emulated_.get(); }
     // Whether the last Open failed over a value the user gave wrongly (exit status 2).
     bool UsageProblem() const { return usage_problem_; }
 
   private:
+    ReceiverConfig config_;
     std::unique_ptr<emulator::EmulatedReceiver> emulated_;
     ReceiverConnection receiver_;
     bool usage_problem_ = false;
