@@ -14,6 +14,7 @@
 #include "app/log.h"
 #include "app/string_table.h"
 #include "controls/color_static_st.h"
+#include "controls/window_text.h"
 
 using namespace message_box;
 
@@ -25,9 +26,11 @@ constexpr int kCheckBoxDrop = kMargin + kGap;
 constexpr int kButtonMinWidth = 40, kButtonMinHeight = 14;
 constexpr int kButtonPadX = 4, kButtonPadY = 1;
 constexpr int kCheckBoxIndent = 14;  // room for the box itself beside its text
+// Pixels of the screen kept for the caption, the check box and the buttons below the message.
+constexpr int kRoomBelowMessage = 200;
 
 wxString Wx(const std::string& text) {
-    return wxString::FromUTF8(text);
+    return WindowText(text);
 }
 }  // namespace
 
@@ -84,7 +87,6 @@ void CMessageBoxDialog::BuildControls() {
     message_control_ = new CColorStaticST(this, wxID_ANY, Wx(message_));
     message_control_->SetFont(GetFont());
     if (style_ & kRightToLeft) message_control_->SetLayoutDirection(wxLayout_RightToLeft);
-    if (style_ & kRightAligned) message_control_->SetWindowStyle(wxALIGN_RIGHT);
 
     if (plan_.check_box_text != 0) {
         check_box_ = new wxCheckBox(this, kIdCheckBox, Wx(LoadResString(plan_.check_box_text)));
@@ -93,12 +95,7 @@ void CMessageBoxDialog::BuildControls() {
     for (const Button& button : plan_.buttons) {
         auto* control = new wxButton(this, button.command, Wx(LoadResString(button.string_id)));
         control->Bind(wxEVT_BUTTON, [this](wxCommandEvent& event) {
-            if (event.GetId() == kIdHelp) {
-                wxHelpEvent help(wxEVT_HELP, GetId());
-                help.SetEventObject(this);
-                ProcessWindowEvent(help);
-                return;
-            }
+            if (event.GetId() == kIdHelp) return RequestHelp();
             EndWith(event.GetId());
         });
         buttons_.push_back(control);
@@ -106,6 +103,7 @@ void CMessageBoxDialog::BuildControls() {
 
     SetClientSize(PlaceControls(icon_control));
     CentreOnParent();
+    KeepOnScreen();
     Bind(wxEVT_CHAR_HOOK, &CMessageBoxDialog::OnCharHook, this);
     Bind(wxEVT_CLOSE_WINDOW, &CMessageBoxDialog::OnClose, this);
     // Escape is handled by OnCharHook; the dialog's own handling would end with wxID_CANCEL.
@@ -132,7 +130,12 @@ wxSize CMessageBoxDialog::PlaceControls(wxStaticBitmap* icon) {
     wxClientDC dc(this);
     dc.SetFont(GetFont());
     const wxSize measured = message_control_->MeasureText(dc, wrap_width);
-    const wxSize message_size(measured.x + 100, measured.y);
+    // A word wider than the wrap width, or more lines than the screen holds, is cut off at
+    // the screen's edge rather than pushing the buttons off it.
+    const int most_height = std::max(wxDisplay(this).GetClientArea().height - kRoomBelowMessage,
+                                     measured.y > 0 ? dc.GetCharHeight() : 0);
+    const wxSize message_size(std::min(measured.x, wrap_width) + 100,
+                              std::min(measured.y, most_height));
     const wxPoint message_at(icon != nullptr ? mx + icon_size.x + mx : mx, my);
     if (icon != nullptr) icon->SetSize(mx, my, icon_size.x, icon_size.y);
     message_control_->SetSize(wxRect(message_at, message_size));
@@ -173,6 +176,22 @@ wxSize CMessageBoxDialog::PlaceControls(wxStaticBitmap* icon) {
     return wxSize(client_width, row_top + button.y + my);
 }
 
+void CMessageBoxDialog::RequestHelp() {
+    // The help button opens help instead of closing the box: a help event for the windows
+    // above (the program shows its About box).
+    wxHelpEvent help(wxEVT_HELP, GetId());
+    help.SetEventObject(this);
+    ProcessWindowEvent(help);
+}
+
+void CMessageBoxDialog::KeepOnScreen() {
+    const wxRect screen = wxDisplay(this).GetClientArea();
+    wxRect box = GetRect();
+    box.x = std::max(screen.x, std::min(box.x, screen.GetRight() + 1 - box.width));
+    box.y = std::max(screen.y, std::min(box.y, screen.GetBottom() + 1 - box.height));
+    Move(box.GetPosition());
+}
+
 void CMessageBoxDialog::EndWith(int command) {
     LogScope scope("CMessageBoxDialog::EndWith", 3);
     const bool ticked = check_box_ != nullptr && check_box_->GetValue();
@@ -190,7 +209,7 @@ void CMessageBoxDialog::OnCharHook(wxKeyEvent& event) {
         // The focused button answers, else the default button.
         wxWindow* focused = FindFocus();
         if (std::find(buttons_.begin(), buttons_.end(), focused) != buttons_.end()) {
-            if (focused->GetId() == kIdHelp) return;
+            if (focused->GetId() == kIdHelp) return RequestHelp();
             EndWith(focused->GetId());
         } else if (plan_.default_button != kNoButton) {
             EndWith(plan_.default_button);

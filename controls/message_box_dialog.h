@@ -44,6 +44,9 @@ class CMessageBoxDialog : public wxDialog {
     wxSize PlaceControls(wxStaticBitmap* icon);
     int ToPixelsX(int units) const { return units * per_1000_.x / 1000; }
     int ToPixelsY(int units) const { return units * per_1000_.y / 1000; }
+    void RequestHelp();
+    // Moves the box back inside the display's work area where centring put it outside.
+    void KeepOnScreen();
     void EndWith(int command);
     void OnCharHook(wxKeyEvent& event);
     void OnClose(wxCloseEvent& event);

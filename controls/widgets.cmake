@@ -38,6 +38,7 @@ add_library(tessel_widgets STATIC
   ${CMAKE_CURRENT_LIST_DIR}/png_image.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sx_button.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vista_bar.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window_text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zip_dc.cpp)
 target_link_libraries(tessel_widgets PUBLIC tessel_wx PkgConfig::LIBPNG tessel_log
                       tessel_png_decoder)

@@ -4,7 +4,9 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/display.h>
 
+#include "controls/color_static_st.h"
 #include "controls/message_box_dialog.h"
 #include "platform/profile_store.h"
 #include "tests/gui_support/modal_driver.h"
@@ -192,4 +194,53 @@ TEST_F(MessageBoxTest, LayoutInDialogUnits) {
         EXPECT_NEAR(ok.x, client.x - (cancel.GetRight() + 1), 1);  // centred
         Click(box.ButtonFor(kIdOk));
     });
+}
+
+TEST_F(MessageBoxTest, ANameThatIsNoUtf8IsStillShown) {
+    // A Latin-1 file name from the PC's disk.
+    Answer(
+        1,
+        [](CMessageBoxDialog& box) {
+            wxString shown;
+            for (wxWindow* child : box.GetChildren())
+                if (dynamic_cast<CColorStaticST*>(child) != nullptr) shown = child->GetLabel();
+            EXPECT_NE(shown.Find(wxString::FromUTF8("café.ts")), wxNOT_FOUND) << shown;
+            Click(box.ButtonFor(kIdOk));
+        },
+        "The file caf\xE9.ts exists. Overwrite it?");
+}
+
+TEST_F(MessageBoxTest, AHugeMessageKeepsTheBoxAndItsButtonsOnTheScreen) {
+    const std::string long_path = "/media/recordings/" + std::string(400, 'x') + ".ts";
+    std::string many_lines;
+    for (int i = 0; i < 5000; ++i) many_lines += "line " + std::to_string(i) + "\r\n";
+    for (const std::string& message : {long_path, many_lines, std::string(100000, 'w')}) {
+        EXPECT_EQ(Answer(
+                      1,
+                      [](CMessageBoxDialog& box) {
+                          const wxRect screen = wxDisplay(&box).GetClientArea();
+                          EXPECT_TRUE(screen.Contains(box.GetScreenRect()))
+                              << box.GetScreenRect().x;
+                          const wxRect ok = box.ButtonFor(kIdOk)->GetScreenRect();
+                          EXPECT_TRUE(screen.Contains(ok));
+                          Click(box.ButtonFor(kIdCancel));
+                      },
+                      message),
+                  kIdCancel);
+    }
+}
+
+TEST_F(MessageBoxTest, EnterOnTheHelpButtonAsksForHelpAndKeepsTheBox) {
+    int helped = 0;
+    EXPECT_EQ(Answer(1 | kHelpButton,
+                     [&](CMessageBoxDialog& box) {
+                         box.Bind(wxEVT_HELP, [&](wxHelpEvent&) { ++helped; });
+                         box.ButtonFor(kIdHelp)->SetFocus();
+                         PressKey(WXK_RETURN);
+                         Click(box.ButtonFor(kIdHelp));
+                         EXPECT_TRUE(box.IsShown());
+                         Click(box.ButtonFor(kIdOk));
+                     }),
+              kIdOk);
+    EXPECT_EQ(helped, 2);
 }
