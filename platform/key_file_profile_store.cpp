@@ -38,6 +38,8 @@ FileStamp StampOf(const std::string& path) {
     return stamp;
 }
 
+constexpr size_t kMaxSalvagedBytes = 256 * 1024;
+
 class KeyFileProfileStore final : public ProfileStore {
   public:
     explicit KeyFileProfileStore(std::string path) : path_(std::move(path)) {
@@ -101,8 +103,48 @@ class KeyFileProfileStore final : public ProfileStore {
         key_file_ = g_key_file_new();
         stamp_ = StampOf(path_);
         GError* error = nullptr;
-        if (!g_key_file_load_from_file(key_file_, path_.c_str(), G_KEY_FILE_KEEP_COMMENTS, &error))
-            g_clear_error(&error);
+        if (g_key_file_load_from_file(key_file_, path_.c_str(), G_KEY_FILE_KEEP_COMMENTS, &error))
+            return;
+        const bool missing = g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT);
+        g_clear_error(&error);
+        if (!missing) Salvage();
+    }
+
+    // A file damaged by hand or by a crash: the original is kept beside it as
+    // "settings.ini.damaged", and every line that still reads as a section, a value or a
+    // comment is taken, so that the next save does not drop the settings after the damage.
+    void Salvage() {
+        gchar* text = nullptr;
+        gsize length = 0;
+        if (!g_file_get_contents(path_.c_str(), &text, &length, nullptr)) return;
+        const std::string original(text, length);
+        g_free(text);
+        g_file_set_contents((path_ + ".damaged").c_str(), original.data(),
+                            static_cast<gssize>(original.size()), nullptr);
+        // Each line is tried on its own; a settings file is a few kilobytes, one that is not
+        // is no settings file.
+        if (original.size() > kMaxSalvagedBytes) return;
+        std::string kept;
+        size_t start = 0;
+        while (start < original.size()) {
+            size_t end = original.find('\n', start);
+            if (end == std::string::npos) end = original.size();
+            const std::string line = original.substr(start, end - start);
+            start = end + 1;
+            const bool section = !line.empty() && line.front() == '[' && line.back() == ']';
+            const bool value = line.find('=') != std::string::npos && line.front() != '[';
+            const bool comment = line.empty() || line.front() == '#';
+            if (!section && !value && !comment) continue;
+            std::string candidate = kept + line + "\n";
+            // A line GKeyFile still refuses (a stray byte in a key) is left out as well.
+            GKeyFile* trial = g_key_file_new();
+            if (g_key_file_load_from_data(trial, candidate.data(), candidate.size(),
+                                          G_KEY_FILE_KEEP_COMMENTS, nullptr))
+                kept = std::move(candidate);
+            g_key_file_free(trial);
+        }
+        g_key_file_load_from_data(key_file_, kept.data(), kept.size(), G_KEY_FILE_KEEP_COMMENTS,
+                                  nullptr);
     }
 
     void Save() {

@@ -79,3 +79,22 @@ TEST(ProfileStore, UnreadableFileReadsAsDefaults) {
 }
 
 }  // namespace
+
+TEST(ProfileStore, ADamagedFileKeepsItsGoodLinesAndIsKeptAside) {
+    TempFolder folder;
+    const std::string path = folder.File("settings.ini");
+    const std::string damaged =
+        "[Settings]\nLogLevel=3\n[Broken\n[List 0]\nLastPath=/srv/films\nno value here\n"
+        "PathHistoryCount=2\n";
+    WriteFileBytes(path, damaged);
+    auto store = platform::MakeKeyFileProfileStore(path);
+    EXPECT_EQ(store->GetInt("Settings", "LogLevel", 1), 3);
+    EXPECT_EQ(store->GetString("List 0", "LastPath", ""), "/srv/films");
+    EXPECT_EQ(store->GetInt("List 0", "PathHistoryCount", 0), 2);
+    // The next write keeps what was read, and the damaged original stays for the user.
+    store->WriteInt("Settings", "KeepEqualFiles", 0);
+    auto reread = platform::MakeKeyFileProfileStore(path);
+    EXPECT_EQ(reread->GetString("List 0", "LastPath", ""), "/srv/films");
+    EXPECT_EQ(reread->GetInt("Settings", "LogLevel", 1), 3);
+    EXPECT_EQ(ReadFileBytes(path + ".damaged"), damaged);
+}
