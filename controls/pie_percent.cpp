@@ -5,10 +5,11 @@
 #include <numbers>
 
 std::optional<int> PiePercent(long minimum, long maximum, long position) {
-    if (maximum == minimum) maximum = minimum + 1;
-    if (position < minimum || position > maximum) return std::nullopt;
-    return static_cast<int>((static_cast<long long>(position) - minimum) * 100 /
-                            (static_cast<long long>(maximum) - minimum));
+    // In 128 bits: neither the span nor the share times 100 can overflow for any long.
+    __int128 low = minimum, high = maximum;
+    if (high == low) high = low + 1;
+    if (position < low || position > high) return std::nullopt;
+    return static_cast<int>((static_cast<__int128>(position) - low) * 100 / (high - low));
 }
 
 PiePoint PieBoundaryPoint(double percent, double a, double b) {

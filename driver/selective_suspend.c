@@ -108,13 +108,15 @@ static VOID NTAPI OvIdleWorkItem(PDEVICE_OBJECT DeviceObject, PVOID Context) {
     KeSetEvent(&extension->NoDpcWorkPendingEvent, IO_NO_INCREMENT, FALSE);
 }
 
-// Ends the idle-request bookkeeping when no request reached the USB stack.
+// Ends the idle-request bookkeeping when no request reached the USB stack. The flag and the
+// event change together under the lock: set after it, the event could let readers past a new
+// request that another work item started in between.
 static VOID OvAbandonIdleRequest(POV_DEVICE_EXTENSION Extension) {
     KIRQL irql;
     KeAcquireSpinLock(&Extension->IdleStateLock, &irql);
     Extension->IdleRequestPending = 0;
-    KeReleaseSpinLock(&Extension->IdleStateLock, irql);
     KeSetEvent(&Extension->NoIdleRequestPendingEvent, IO_NO_INCREMENT, FALSE);
+    KeReleaseSpinLock(&Extension->IdleStateLock, irql);
 }
 
 NTSTATUS OvSubmitIdleRequest(POV_DEVICE_EXTENSION Extension) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 TEST(PiePercent, IntegerShareInsideTheRangeOnly) {
     EXPECT_EQ(PiePercent(0, 1024, 512), 50);
@@ -30,4 +31,14 @@ TEST(PiePercent, BoundaryPointLiesOnTheEllipseClockwiseFromTheTop) {
         EXPECT_NEAR(std::cos(angle), std::cos(expected), 1e-9) << percent;
         EXPECT_NEAR(std::sin(angle), std::sin(expected), 1e-9) << percent;
     }
+}
+
+TEST(PiePercent, HugeRangesDoNotOverflow) {
+    constexpr long kMax = std::numeric_limits<long>::max();
+    constexpr long kMin = std::numeric_limits<long>::min();
+    EXPECT_EQ(PiePercent(0, kMax, kMax / 2), 49);
+    EXPECT_EQ(PiePercent(0, 1L << 60, 1L << 59), 50);
+    EXPECT_EQ(PiePercent(kMin, kMax, 0), 50);
+    EXPECT_EQ(PiePercent(kMax, kMax, kMax), 0);  // an empty range is raised by one
+    EXPECT_EQ(PiePercent(kMin, kMin, kMin), 0);
 }
