@@ -1,6 +1,7 @@
 #include "controls/pie_progress.h"
 
 #include <wx/dcbuffer.h>
+#include <wx/dcmemory.h>
 
 #include <cmath>
 #include <numbers>
@@ -8,6 +9,7 @@
 
 #include "app/log.h"
 #include "controls/pie_percent.h"
+#include "controls/vista_bar.h"
 #include "controls/zip_dc.h"
 
 namespace {
@@ -116,6 +118,17 @@ void CPieProgress::OnPaint(wxPaintEvent&) {
     wxAutoBufferedPaintDC dc(this);
     dc.SetBackground(wxBrush(GetParent()->GetBackgroundColour()));
     dc.Clear();
+    // Child windows cannot be see-through here: the part of the bar below is drawn first.
+    if (backdrop_ != nullptr) {
+        const wxSize bar_size = backdrop_->GetClientSize();
+        if (bar_size.x > 0 && bar_size.y > 0) {
+            wxBitmap bar(bar_size);
+            wxMemoryDC memory(bar);
+            backdrop_->Draw(memory);
+            const wxPoint offset = GetPosition() - backdrop_->GetPosition();
+            dc.Blit(0, 0, GetClientSize().x, GetClientSize().y, &memory, offset.x, offset.y);
+        }
+    }
     wxImage picture = Render(GetClientSize());
     if (!picture.IsOk()) return;
     // White is the transparent colour: the parent shows around the cylinder.

@@ -5,6 +5,8 @@
 #include <wx/colour.h>
 #include <wx/window.h>
 
+class CVistaBar;
+
 class CPieProgress : public wxWindow {
   public:
     CPieProgress(wxWindow* parent, wxWindowID id, const wxPoint& pos = wxDefaultPosition,
@@ -19,9 +21,13 @@ class CPieProgress : public wxWindow {
     // outside the range (nothing is drawn then).
     wxImage Render(const wxSize& size) const;
 
+    // The bar the pie lies on (a sibling): what shows around the cylinder.
+    void SetBackdrop(const CVistaBar* bar) { backdrop_ = bar; }
+
   private:
     void OnPaint(wxPaintEvent& event);
 
+    const CVistaBar* backdrop_ = nullptr;
     long minimum_ = 0;
     long maximum_ = 100;
     long position_ = 0;

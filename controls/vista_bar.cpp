@@ -80,6 +80,10 @@ void CVistaBar::Repaint() {
 
 void CVistaBar::OnPaint(wxPaintEvent&) {
     wxAutoBufferedPaintDC dc(this);
+    Draw(dc);
+}
+
+void CVistaBar::Draw(wxDC& dc) const {
     const wxRect client(GetClientSize());
     if (client.IsEmpty()) return;
     const int half = client.width / 2;

@@ -29,6 +29,9 @@ class CVistaBar : public wxWindow {
     void SetGradientColors(const wxColour& left, const wxColour& middle, const wxColour& right);
     void SetTextColors(const wxColour& first, const wxColour& second);
 
+    // Draws the bar as it paints itself, into any context of the bar's client size.
+    void Draw(wxDC& dc) const;
+
   private:
     void OnPaint(wxPaintEvent& event);
     void Repaint();

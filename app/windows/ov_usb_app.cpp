@@ -9,9 +9,13 @@
 #include "app/log.h"
 #include "app/windows/about_dlg.h"
 #include "app/windows/ov_usb_dlg.h"
+#include "cli/disk_connection.h"
 #include "platform/processor_affinity.h"
 #include "platform/profile_store.h"
 #include "platform/single_instance.h"
+#include "platform/tick_count.h"
+#include "pvrdisk/link/libusb_link_backend.h"
+#include "transfer/receiver_lifecycle.h"
 
 wxIMPLEMENT_APP_NO_MAIN(COV_USBApp);
 
@@ -25,6 +29,26 @@ void OnQuitSignal(int) {
     if (g_main_dialog != nullptr) g_main_dialog->Close();
 }
 }  // namespace
+
+DiskChoice ParseDiskChoice(int argc, wxChar** argv) {
+    DiskChoice choice;
+    for (int i = 1; i + 1 < argc; ++i) {
+        const wxString option = argv[i];
+        const std::string value = wxString(argv[i + 1]).utf8_string();
+        if (option == "--device")
+            choice.device = value;
+        else if (option == "--emulate")
+            choice.emulate_image = value;
+        else if (option == "--emulate-fault")
+            choice.emulate_fault = value;
+        else if (option == "--image")
+            choice.image = value;
+        else
+            continue;
+        ++i;
+    }
+    return choice;
+}
 
 bool COV_USBApp::OnInit() {
     wxInitAllImageHandlers();
@@ -69,13 +93,27 @@ bool COV_USBApp::InitInstance() {
     LogLine("Log-Level: " + FormatDec(GetLogLevel()), 1);
     SetMessages(&messages_);
 
+    // The receiver: the one the command line names (--device, --emulate, --image), else the
+    // UsbDevice setting; with none the program runs with the PC pane alone.
+    DiskConnection disk;
+    std::unique_ptr<ReceiverLifecycle> lifecycle;
+    std::string problem;
+    if (disk.Prepare(ParseDiskChoice(argc, argv), &problem, false)) {
+        lifecycle = std::make_unique<ReceiverLifecycle>(disk.Receiver(), disk.Config(),
+                                                        [](int ms) { platform::SleepMs(ms); });
+        if (disk.Config().backend == &LibusbLinkBackend()) StartUsbDeviceWatch();
+    } else {
+        LogLine("No receiver: " + problem, 1);
+    }
+
     // The splash closes by its own timer while the main window runs; nothing waits for it.
-    COV_USBDlg dialog(nullptr);
+    COV_USBDlg dialog(nullptr, lifecycle.get(), disk.Emulated());
     messages_.SetParent(&dialog);
     SetTopWindow(&dialog);
     g_main_dialog = &dialog;
     if (!g_quit_requested) dialog.ShowModal();
     g_main_dialog = nullptr;
+    StopUsbDeviceWatch();
     messages_.SetParent(nullptr);
     SetMessages(nullptr);
     return false;

@@ -26,4 +26,9 @@ class COV_USBApp : public wxApp {
     WindowMessages messages_;
 };
 
+struct DiskChoice;
+// The receiver the command line names: --device VID:PID, --emulate IMAGE [--emulate-fault
+// PLAN], --image PATH; other arguments are ignored.
+DiskChoice ParseDiskChoice(int argc, wxChar** argv);
+
 wxDECLARE_APP(COV_USBApp);

@@ -1,0 +1,161 @@
+// Dragging entries between the panes (a copy) and within one pane onto a folder (a move).
+#include <wx/defs.h>
+#include <wx/dragimag.h>
+#include <wx/listctrl.h>
+#include <wx/utils.h>
+
+#include "app/log.h"
+#include "app/preferences.h"
+#include "app/windows/ov_usb_dlg.h"
+#include "app/windows/transfer_questions.h"
+#include "panes/windows/dir_list_ctrl.h"
+#include "transfer/function_mgr.h"
+#include "transfer/overwrite_check.h"
+
+namespace {
+// The pane `window` belongs to (the list itself or one of its parts), or null.
+CDirListCtrl* PaneOf(wxWindow* window) {
+    for (; window != nullptr; window = window->GetParent())
+        if (auto* pane = dynamic_cast<CDirListCtrl*>(window)) return pane;
+    return nullptr;
+}
+
+const CDirEntry* RowEntry(CDirListCtrl* pane, const wxPoint& screen_point, long* row_out) {
+    int flags = 0;
+    const long row = pane->HitTest(pane->ScreenToClient(screen_point), flags);
+    if (row_out != nullptr) *row_out = row;
+    if (row < 0) return nullptr;
+    return reinterpret_cast<const CDirEntry*>(pane->GetItemData(row));
+}
+
+bool IsParentRow(CDirListCtrl* pane, long row) {
+    return row >= 0 && pane->GetItemText(row) == "..";
+}
+
+// A folder of the pane's side below `folder`, or its parent for "..".
+std::string FolderFor(int side, const std::string& folder, const std::string& name, bool parent) {
+    const char separator = side == 1 ? '\\' : '/';
+    std::string target = folder;
+    if (parent) {
+        while (target.size() > 1 && target.back() == separator) target.pop_back();
+        const size_t cut = target.rfind(separator);
+        target = cut == std::string::npos ? target : target.substr(0, cut + 1);
+        if (side == 1 && target.size() < 3) target = "C:\\";
+        if (target.empty()) target = "/";
+        return side == 1 ? NormalizeFolderPath(target) : NormalizePcFolderPath(target);
+    }
+    target += separator;
+    target += name;
+    return side == 1 ? NormalizeFolderPath(target) : NormalizePcFolderPath(target);
+}
+}  // namespace
+
+void COV_USBDlg::OnBegindragList(int side) {
+    LogScope scope(side == 0 ? "COV_USBDlg::OnBegindragList1" : "COV_USBDlg::OnBegindragList2", 3);
+    if (side != active_pane_ || !idle_) return;
+    CDirListCtrl* pane = Pane(side);
+    const int selected = pane->GetSelectedItemCount();
+    if (selected == 0) return;
+    wxString label =
+        selected < 2
+            ? pane->GetItemText(pane->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED))
+            : wxString::Format("%d files", selected);
+    drag_image_ = std::make_unique<wxDragImage>(label, wxNullCursor);
+    const wxPoint hot_spot = selected < 2 ? wxPoint(8, 8) : wxPoint(16, 16);
+    const wxPoint at = ScreenToClient(wxGetMousePosition());
+    if (!drag_image_->BeginDrag(hot_spot, this, true)) {
+        drag_image_.reset();
+        return;
+    }
+    drag_image_->Move(at);
+    drag_image_->Show();
+    dragging_ = true;
+}
+
+void COV_USBDlg::OnDragMotion(wxMouseEvent& event) {
+    if (!dragging_ || drag_image_ == nullptr) return event.Skip();
+    const wxPoint screen = ClientToScreen(event.GetPosition());
+    drag_image_->Move(event.GetPosition() - wxPoint(12, 0));
+    drag_image_->Hide();
+    const bool target = DropTargetCheck(wxFindWindowAtPoint(screen), screen);
+    drag_image_->Show();
+    SetCursor(target ? wxCursor(wxCURSOR_ARROW) : wxCursor(wxCURSOR_NO_ENTRY));
+}
+
+bool COV_USBDlg::DropTargetCheck(wxWindow* window, const wxPoint& screen_point) {
+    CDirListCtrl* pane = PaneOf(window);
+    if (pane == nullptr) return false;
+    if (pane != Pane(active_pane_)) {
+        drop_on_own_pane_ = false;
+        return pane->HighlightDropTarget(screen_point, true);
+    }
+    drop_on_own_pane_ = true;
+    return pane->HighlightDropTarget(screen_point, false);
+}
+
+void COV_USBDlg::OnLButtonUp(wxMouseEvent& event) {
+    if (!dragging_) return event.Skip();
+    LogScope scope("COV_USBDlg::OnLButtonUp", 2);
+    dragging_ = false;
+    drag_image_->Hide();
+    drag_image_->EndDrag();
+    drag_image_.reset();
+    SetCursor(wxNullCursor);
+    const wxPoint screen = ClientToScreen(event.GetPosition());
+    wxWindow* window = wxFindWindowAtPoint(screen);
+    if (!DropTargetCheck(window, screen)) {
+        if (active_pane_ == 1) Pane(1)->OV_Dir(Pane(1)->GetCurrentDir());
+        Pane(0)->EndDropHighlight();
+        Pane(1)->EndDropHighlight();
+        return;
+    }
+    if (!idle_) return;
+    PaneOf(window)->EndDropHighlight();
+    if (drop_on_own_pane_)
+        DropOnOwnPane(screen);
+    else
+        DropOnOtherPane(screen);
+}
+
+void COV_USBDlg::DropOnOwnPane(const wxPoint& screen_point) {
+    const int s = active_pane_;
+    CDirListCtrl* pane = Pane(s);
+    idle_ = false;
+    long row = -1;
+    const CDirEntry* entry = RowEntry(pane, screen_point, &row);
+    const bool parent = IsParentRow(pane, row);
+    if (parent || (entry != nullptr && !entry->isFile)) {
+        const std::string target =
+            FolderFor(s, pane->GetCurrentDir(), entry != nullptr ? entry->name : "", parent);
+        CFunctionMgr& manager = *COvSession::Get().Manager(s);
+        CDirList files = pane->GetSelectedEntries();
+        CheckMoveTargets(manager, &files, target, &AskOverwriteInWindow, this);
+        if (!files.IsEmpty()) {
+            manager.MoveFiles(&files, target);
+            pane->RefreshList();
+            SetDriveInfo(s, "");
+        }
+    }
+    idle_ = true;
+    drop_on_own_pane_ = false;
+}
+
+void COV_USBDlg::DropOnOtherPane(const wxPoint& screen_point) {
+    const int s = active_pane_, t = 1 - s;
+    CDirListCtrl* target_pane = Pane(t);
+    std::string target = target_pane->GetCurrentDir();
+    long row = -1;
+    const CDirEntry* entry = RowEntry(target_pane, screen_point, &row);
+    if (entry != nullptr && !entry->isFile && !IsParentRow(target_pane, row))
+        target = FolderFor(t, target, entry->name, false);
+    CFunctionMgr& manager = *COvSession::Get().Manager(s);
+    CDirList files = Pane(s)->GetSelectedEntries();
+    manager.ResetLists();
+    CheckOverwriteFiles(manager, &files, Pane(s)->GetCurrentDir(), target, &AskOverwriteInWindow,
+                        this);
+    if (files.IsEmpty()) return ShowSummary(manager);
+    idle_ = false;
+    AddPathHistory(CPreferences::Get().Section(s), Pane(s)->GetCurrentDir());
+    AddPathHistory(CPreferences::Get().Section(t), target_pane->GetCurrentDir());
+    RunTransfer(s, target, &files, false);
+}

@@ -1,0 +1,39 @@
+#include "app/windows/transfer_questions.h"
+
+#include "app/settings.h"
+#include "app/string_table.h"
+#include "controls/message_box_dialog.h"
+
+namespace {
+constexpr int kStringAttention = 117;
+constexpr int kStringSummaryTitle = 126;
+}  // namespace
+
+OverwriteAnswer AskOverwriteInWindow(const std::string& text, void* parent_window) {
+    using namespace message_box;
+    const int answer =
+        ShowMessageBox(static_cast<wxWindow*>(parent_window), text, LoadResString(kStringAttention),
+                       kIconQuestion | 4 | kYesToAll | kNoToAll);
+    switch (answer) {
+        case kIdYes:
+            return OverwriteAnswer::kYes;
+        case kIdYesToAll:
+            return OverwriteAnswer::kYesToAll;
+        case kIdNoToAll:
+            return OverwriteAnswer::kNoToAll;
+        default:
+            return OverwriteAnswer::kNo;
+    }
+}
+
+void ShowTransferSummary(wxWindow* parent, const CFunctionMgr& manager) {
+    if (!settings::ShowTransferSummary()) return;
+    const std::string text = SummaryText(CountTransfer(manager));
+    // The setting decides: an answer the box remembered from an earlier tick must not keep it
+    // hidden once the user has asked for the summary again in the settings dialog.
+    const uint32_t style = message_box::kDoNotShowAgain | message_box::kIconInformation;
+    message_box::RememberAnswer(message_box::ValueName(text, 0), -1);
+    CMessageBoxDialog box(parent, text, LoadResString(kStringSummaryTitle), style);
+    box.DoModal();
+    settings::SetShowTransferSummary(box.StoredResult() != 1);
+}

@@ -1,0 +1,18 @@
+// The transfer's two boxes in the program's message box: the overwrite question and the
+// summary afterwards, on the same checks and counts the command line uses.
+#pragma once
+
+#include <string>
+
+#include "transfer/overwrite_check.h"
+
+class wxWindow;
+class CFunctionMgr;
+
+// The overwrite question: "&Yes", "Yes to &all", "&No", "No to &all", no Escape and no close
+// box. `parent_window` is the wxWindow* the box is centred on.
+OverwriteAnswer AskOverwriteInWindow(const std::string& text, void* parent_window);
+
+// The summary of the manager's last transfer, unless `ShowTransferSummary` is 0; ticking
+// "&Do not show this message again!" turns the setting off.
+void ShowTransferSummary(wxWindow* parent, const CFunctionMgr& manager);
