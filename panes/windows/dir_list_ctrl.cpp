@@ -7,6 +7,8 @@
 #include <wx/settings.h>
 #include <wx/utils.h>
 
+#include <algorithm>
+
 #include "app/log.h"
 #include "app/preferences.h"
 #include "app/string_table.h"
@@ -370,16 +372,28 @@ const CDirList& CDirListCtrl::GetSelectedEntries() {
 
 void CDirListCtrl::SetDropHighlightShown(long row, bool shown) {
     if (row < 0 || row >= GetItemCount()) return;
+    // The list keeps a colour once given (an unset colour is not taken), so the plain colours
+    // are given back.
     SetItemBackgroundColour(
-        row, shown ? wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT) : wxNullColour);
-    SetItemTextColour(
-        row, shown ? wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHTTEXT) : wxNullColour);
+        row, shown ? wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT) : GetBackgroundColour());
+    SetItemTextColour(row, shown ? wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHTTEXT)
+                                 : GetForegroundColour());
     RefreshItem(row);
 }
 
+long CDirListCtrl::RowAt(const wxPoint& client_point) const {
+    // The rows' rectangles are in the same coordinates as the point, header included (the
+    // list's own hit test counts from below the header).
+    const long last = std::min<long>(GetItemCount(), GetTopItem() + GetCountPerPage() + 1);
+    for (long row = GetTopItem(); row < last; ++row) {
+        wxRect rect;
+        if (GetItemRect(row, rect) && rect.Contains(client_point)) return row;
+    }
+    return -1;
+}
+
 bool CDirListCtrl::HighlightDropTarget(const wxPoint& screen_point, bool leaving) {
-    int flags = 0;
-    const long row = HitTest(ScreenToClient(screen_point), flags);
+    const long row = RowAt(ScreenToClient(screen_point));
     const CDirEntry* entry = RecordAt(row);
     if (entry == nullptr || entry->isFile) {
         SetDropHighlightShown(drop_highlight_, false);

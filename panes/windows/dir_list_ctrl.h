@@ -106,6 +106,8 @@ class CDirListCtrl : public wxListCtrl {
     void ShowCurrentDir();
     void SortRows();
     long FirstSelected() const;
+    // The row under a point of the client area, -1 for none.
+    long RowAt(const wxPoint& client_point) const;
     int IconOf(const CDirEntry& entry);
     void StoreColumnWidth(int column);
     void SetDropHighlightShown(long row, bool shown);

@@ -41,5 +41,8 @@ class PaneTest : public ReceiverFixture {
     PaneTestFrame* frame_ = nullptr;
 };
 
+// Longer than the desktop's double-click time, so that two clicks stay two.
+void PauseBetweenClicks();
+
 // The desktop trash of this test process (XDG_DATA_HOME is set to a folder of its own).
 std::string TrashFolder();

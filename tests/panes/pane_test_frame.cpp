@@ -14,13 +14,13 @@ constexpr int kIdNewFolder = wxID_HIGHEST + 3;
 PaneTestFrame::PaneTestFrame()
     : wxFrame(nullptr, wxID_ANY, "Panes", wxPoint(0, 0),
               wxSize(2 * kPaneWidth + 20, kPaneHeight + 140)) {
+    bar = new CVistaBar(this, wxID_ANY, wxPoint(0, kBoxHeight + kPaneHeight + 4),
+                        wxSize(2 * kPaneWidth, 60));
     for (int side = 0; side < 2; ++side) {
         path_boxes[side] = new wxComboBox(this, wxID_ANY, "", wxPoint(side * kPaneWidth, 0),
                                           wxSize(kPaneWidth, kBoxHeight));
         MakePane(side);
     }
-    bar = new CVistaBar(this, wxID_ANY, wxPoint(0, kBoxHeight + kPaneHeight + 4),
-                        wxSize(2 * kPaneWidth, 60));
     const wxAcceleratorEntry keys[] = {{wxACCEL_NORMAL, WXK_F2, kIdRename},
                                        {wxACCEL_CTRL, WXK_F2, kIdEpgRename},
                                        {wxACCEL_NORMAL, WXK_F7, kIdNewFolder}};
