@@ -74,12 +74,16 @@ CDirListCtrl::CDirListCtrl(wxWindow* parent, wxWindowID id, const wxPoint& pos, 
     Bind(wxEVT_LIST_ITEM_SELECTED, &CDirListCtrl::OnItemChanged, this);
     Bind(wxEVT_LIST_ITEM_DESELECTED, &CDirListCtrl::OnItemChanged, this);
     Bind(wxEVT_CONTEXT_MENU, &CDirListCtrl::OnContextMenu, this);
-    Bind(
-        wxEVT_MENU, [this](wxCommandEvent&) { OnFileDelete(); }, kIdFileDelete);
-    Bind(
-        wxEVT_MENU, [this](wxCommandEvent&) { OnFileRename(); }, kIdFileRename);
-    Bind(
-        wxEVT_MENU, [this](wxCommandEvent&) { RenameToEpgInfo(); }, kIdFileEpgRename);
+    // The key's own modifiers: by the time the list tells of the key, the keyboard may have
+    // let Shift go already.
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+        shift_with_key_ = event.ShiftDown();
+        event.Skip();
+    });
+    // The commands as the main window may send them, and the context menu's items.
+    Bind(wxEVT_MENU, &CDirListCtrl::OnCommand, this, kIdFileDelete, kIdFileEpgRename);
+    Bind(wxEVT_MENU, &CDirListCtrl::OnMenuItem, this, MenuItemOf(kIdFileDelete),
+         MenuItemOf(kIdFileEpgRename));
     // The begin of a drag is not handled here: the main window drags (wxEVT_LIST_BEGIN_DRAG
     // goes up to it).
 }

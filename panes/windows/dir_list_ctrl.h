@@ -28,6 +28,12 @@ inline constexpr int kIdFileTransfer = 32780;
 inline constexpr int kIdFileDelete = 32777;
 inline constexpr int kIdFileRename = 32778;
 inline constexpr int kIdFileEpgRename = 32789;
+// Menu items take ids below 0x7FFF only: an item's id is its command less this, and the pane
+// sends the command itself when the item is chosen.
+inline constexpr int kMenuItemOffset = 0x4000;
+inline constexpr int MenuItemOf(int command) {
+    return command - kMenuItemOffset;
+}
 
 class CDirListCtrl : public wxListCtrl {
   public:
@@ -89,7 +95,8 @@ class CDirListCtrl : public wxListCtrl {
     // The selected recordings get their programme title as name ("-01" … "-99" when taken).
     void RenameToEpgInfo();
 
-    // The context menu for the selection, null with no row selected.
+    // The context menu for the selection, null with no row selected; its items' ids are
+    // MenuItemOf(command).
     std::unique_ptr<wxMenu> BuildContextMenu();
     // The record of a row, null for none (the row of a new folder).
     CDirEntry* RecordAt(long row) const;
@@ -127,6 +134,8 @@ class CDirListCtrl : public wxListCtrl {
     void OnItemChanged(wxListEvent& event);
     void OnContextMenu(wxContextMenuEvent& event);
     void DeletePcSelection(bool permanent);
+    void OnCommand(wxCommandEvent& event);
+    void OnMenuItem(wxCommandEvent& event);
 
     int side_ = 0;
     long drop_highlight_ = -1;
@@ -141,6 +150,8 @@ class CDirListCtrl : public wxListCtrl {
     std::string scratch_name_;
     SortState sort_;
     bool summary_pending_ = false;
+    // Shift was held down with the last key pressed in the pane.
+    bool shift_with_key_ = false;
     // What the last gathering could not take.
     GatherProblems gather_problems_;
 };

@@ -44,6 +44,12 @@ std::string Trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
+// The keyboard's state as the pointer's query reports it (a key query may not see keys
+// pressed through the X test extension).
+bool ShiftHeldDown() {
+    return wxGetMouseState().ShiftDown();
+}
+
 void SayFailure(wxWindow* parent, int text) {
     ShowMessageBox(parent, LoadResString(text), LoadResString(kStrAttention),
                    message_box::kIconStop);
@@ -241,7 +247,7 @@ void CDirListCtrl::OnFileDelete() {
     if (GetSelectedItemCount() == 0) return;
     LogScope scope("CDirListCtrl::OnFileDelete", 3);
     LogLine(Tag(), 3);
-    DeleteFiles2(wxGetKeyState(WXK_SHIFT));
+    DeleteFiles2(ShiftHeldDown());
     SetFocus();
     CallAfter([this] { SetFocus(); });
 }
@@ -324,12 +330,35 @@ std::unique_ptr<wxMenu> CDirListCtrl::BuildContextMenu() {
     const int selected = GetSelectedItemCount();
     if (selected == 0) return nullptr;
     auto menu = std::make_unique<wxMenu>();
-    menu->Append(kIdFileTransfer, "Transfer");
-    menu->Append(kIdFileDelete, "Delete");
-    menu->Append(kIdFileRename, "Rename (F2)");
-    menu->Append(kIdFileEpgRename, "Rename to EPG Info (Ctrl+F2)");
-    menu->Enable(kIdFileRename, selected == 1);
+    menu->Append(MenuItemOf(kIdFileTransfer), "Transfer");
+    menu->Append(MenuItemOf(kIdFileDelete), "Delete");
+    menu->Append(MenuItemOf(kIdFileRename), "Rename (F2)");
+    menu->Append(MenuItemOf(kIdFileEpgRename), "Rename to EPG Info (Ctrl+F2)");
+    menu->Enable(MenuItemOf(kIdFileRename), selected == 1);
     return menu;
+}
+
+void CDirListCtrl::OnCommand(wxCommandEvent& event) {
+    switch (event.GetId()) {
+        case kIdFileDelete:
+            OnFileDelete();
+            break;
+        case kIdFileRename:
+            OnFileRename();
+            break;
+        case kIdFileEpgRename:
+            RenameToEpgInfo();
+            break;
+        default:
+            event.Skip();  // "Transfer" is the window's
+    }
+}
+
+void CDirListCtrl::OnMenuItem(wxCommandEvent& event) {
+    // The command as the window knows it; what the pane does not handle goes up to it.
+    wxCommandEvent command(wxEVT_MENU, event.GetId() + kMenuItemOffset);
+    command.SetEventObject(this);
+    ProcessWindowEvent(command);
 }
 
 void CDirListCtrl::OnContextMenu(wxContextMenuEvent& event) {
@@ -361,7 +390,7 @@ void CDirListCtrl::OnKeyDown(wxListEvent& event) {
             InsertNewDir();
             return;
         case WXK_DELETE:
-            if (GetSelectedItemCount() > 0) DeleteFiles2(wxGetKeyState(WXK_SHIFT));
+            if (GetSelectedItemCount() > 0) DeleteFiles2(shift_with_key_);
             return;
         default:
             event.Skip();
