@@ -296,5 +296,5 @@ void COV_USBDlg::OnClose(wxCloseEvent&) {
         CFileProgress::Get().RequestQuit();
         return;
     }
-    EndModal(wxID_CANCEL);
+    if (IsModal()) EndModal(wxID_CANCEL);
 }

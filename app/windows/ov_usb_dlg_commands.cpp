@@ -211,7 +211,7 @@ void COV_USBDlg::RunTransfer(int s, const std::string& target_folder, CDirList* 
     } else {
         ShowSummary(manager);
     }
-    if (close_after_transfer_ || progress.QuitRequested()) EndModal(wxID_CANCEL);
+    if ((close_after_transfer_ || progress.QuitRequested()) && IsModal()) EndModal(wxID_CANCEL);
 }
 
 void COV_USBDlg::AfterTransfer() {

@@ -4,6 +4,8 @@
 #include <wx/listctrl.h>
 #include <wx/utils.h>
 
+#include <algorithm>
+
 #include "app/log.h"
 #include "app/preferences.h"
 #include "app/windows/ov_usb_dlg.h"
@@ -21,8 +23,15 @@ CDirListCtrl* PaneOf(wxWindow* window) {
 }
 
 const CDirEntry* RowEntry(CDirListCtrl* pane, const wxPoint& screen_point, long* row_out) {
-    int flags = 0;
-    const long row = pane->HitTest(pane->ScreenToClient(screen_point), flags);
+    // By the rows' rectangles: the list's own hit test counts from below its header.
+    const wxPoint point = pane->ScreenToClient(screen_point);
+    long row = -1;
+    const long last =
+        std::min<long>(pane->GetItemCount(), pane->GetTopItem() + pane->GetCountPerPage() + 1);
+    for (long candidate = pane->GetTopItem(); candidate < last && row < 0; ++candidate) {
+        wxRect rect;
+        if (pane->GetItemRect(candidate, rect) && rect.Contains(point)) row = candidate;
+    }
     if (row_out != nullptr) *row_out = row;
     if (row < 0) return nullptr;
     return reinterpret_cast<const CDirEntry*>(pane->GetItemData(row));
@@ -84,8 +93,13 @@ void COV_USBDlg::OnDragMotion(wxMouseEvent& event) {
 
 bool COV_USBDlg::DropTargetCheck(wxWindow* window, const wxPoint& screen_point) {
     CDirListCtrl* pane = PaneOf(window);
+    CDirListCtrl* own = Pane(active_pane_);
+    CDirListCtrl* other = Pane(1 - active_pane_);
+    // A highlight stays only on the pane under the pointer.
+    if (pane != own) own->EndDropHighlight();
+    if (pane != other) other->EndDropHighlight();
     if (pane == nullptr) return false;
-    if (pane != Pane(active_pane_)) {
+    if (pane == other) {
         drop_on_own_pane_ = false;
         return pane->HighlightDropTarget(screen_point, true);
     }

@@ -5,7 +5,9 @@
 #include <wx/toplevel.h>
 #include <wx/uiaction.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "tests/gui_support/window_test_support.h"
 
@@ -34,31 +36,67 @@ int DriveModal(wxDialog& dialog, const std::function<int()>& show,
 }
 
 namespace {
-wxDialog* ShownModalDialog() {
+// A modal dialog on the screen that is not one of `before`; the newest such one.
+wxDialog* NewModalDialog(const std::vector<wxDialog*>& before) {
+    wxDialog* found = nullptr;
     for (wxWindow* window : wxTopLevelWindows) {
         auto* dialog = dynamic_cast<wxDialog*>(window);
-        if (dialog != nullptr && dialog->IsModal() && dialog->IsShownOnScreen()) return dialog;
+        if (dialog != nullptr && dialog->IsModal() && dialog->IsShownOnScreen() &&
+            std::find(before.begin(), before.end(), dialog) == before.end())
+            found = dialog;
     }
-    return nullptr;
+    return found;
 }
+
+// Looks for the dialog every 50 ms from a timer, so that nothing waits in between: the code
+// under test may open it only after long work that handles events meanwhile.
+class DialogWatcher : public wxTimer {
+  public:
+    DialogWatcher(std::function<void(wxDialog&)> act, int bound_ms)
+        : act_(std::move(act)), bound_ms_(bound_ms) {
+        for (wxWindow* window : wxTopLevelWindows)
+            if (auto* dialog = dynamic_cast<wxDialog*>(window);
+                dialog != nullptr && dialog->IsModal())
+                before_.push_back(dialog);
+        Start(50);
+    }
+    void Notify() override {
+        waited_ms_ += 50;
+        if (acting_) return;
+        wxDialog* dialog = NewModalDialog(before_);
+        if (dialog == nullptr) {
+            if (waited_ms_ > bound_ms_) Finish();
+            return;
+        }
+        acting_ = true;
+        // A dialog still open after the bound is ended, so that the test fails, not hangs.
+        auto* guard = new wxTimer;
+        guard->Bind(wxEVT_TIMER, [guard, dialog](wxTimerEvent&) {
+            for (wxWindow* window : wxTopLevelWindows)
+                if (window == dialog && dialog->IsModal()) dialog->EndModal(kStillOpen);
+            wxTheApp->CallAfter([guard] { delete guard; });
+        });
+        guard->StartOnce(bound_ms_);
+        PumpFor(100);
+        act_(*dialog);
+        Finish();
+    }
+
+  private:
+    void Finish() {
+        Stop();
+        wxTheApp->CallAfter([this] { delete this; });
+    }
+    std::function<void(wxDialog&)> act_;
+    int bound_ms_;
+    int waited_ms_ = 0;
+    bool acting_ = false;
+    std::vector<wxDialog*> before_;
+};
 }  // namespace
 
 void WhenDialogShows(const std::function<void(wxDialog&)>& act, int bound_ms) {
-    wxTheApp->CallAfter([act, bound_ms] {
-        if (!PumpUntil([] { return ShownModalDialog() != nullptr; }, bound_ms)) return;
-        wxDialog* dialog = ShownModalDialog();
-        // One guard for the whole run, kept past wx's own clean-up on purpose.
-        static wxTimer* guard = [] {
-            auto* timer = new wxTimer;
-            timer->Bind(wxEVT_TIMER, [](wxTimerEvent&) {
-                if (wxDialog* open = ShownModalDialog()) open->EndModal(kStillOpen);
-            });
-            return timer;
-        }();
-        guard->StartOnce(bound_ms);
-        PumpFor(100);
-        act(*dialog);
-    });
+    new DialogWatcher(act, bound_ms);  // deletes itself when done
 }
 
 wxPoint CentreOf(wxWindow* window) {

@@ -13,10 +13,19 @@ class WindowTestApp : public wxApp {
         return true;
     }
 };
+
+// A failed wx assertion fails the test where it happened instead of opening a dialog that
+// nobody answers.
+void FailOnAssert(const wxString& file, int line, const wxString& function, const wxString& cond,
+                  const wxString& message) {
+    ADD_FAILURE() << "wx assertion at " << file << ":" << line << " in " << function << ": " << cond
+                  << " " << message;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    wxSetAssertHandler(&FailOnAssert);
     wxApp::SetInstance(new WindowTestApp);
     if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
         fprintf(stderr, "no X display: window tests need one (scripts/with-xvfb.sh)\n");

@@ -90,12 +90,10 @@ void CFileProgress::Pump() {
         // application's own yield does the same.
         wxTheApp->Yield(true);
     }
-    while (loop != nullptr && loop->Pending()) {
-        if (!loop->Dispatch()) {
-            quit_ = true;
-            break;
-        }
+    while (loop != nullptr && loop->Pending() && loop->Dispatch()) {
     }
+    // Events posted to windows (a device change from the link's backend among them).
+    wxTheApp->ProcessPendingEvents();
     for (int round = 0; round < kMaxIdleRounds && wxTheApp->ProcessIdle(); ++round) {
     }
     pumping_ = false;

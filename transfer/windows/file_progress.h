@@ -41,7 +41,8 @@ class CFileProgress {
 
     bool StopRequested() const { return stop_; }
     bool ShutDownRequested() const { return shut_down_; }
-    // A request to end the program: the running transfer stops at its next step.
+    // A request to end the program (the main window closed, a quit signal): the running
+    // transfer stops at its next step, and every later one at its first.
     void RequestQuit() { quit_ = true; }
     bool QuitRequested() const { return quit_; }
 

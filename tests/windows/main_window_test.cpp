@@ -1,0 +1,268 @@
+// The main window as a user meets it: over the emulated receiver through the real transport,
+// a PC folder of its own, driven by mouse and keys on the private X server.
+#include <gtest/gtest.h>
+#include <wx/listctrl.h>
+#include <wx/uiaction.h>
+
+#include <filesystem>
+
+#include "app/main_window_layout.h"
+#include "app/preferences.h"
+#include "app/windows/ov_usb_dlg.h"
+#include "controls/icon_edit.h"
+#include "controls/message_box_dialog.h"
+#include "controls/pie_progress.h"
+#include "emulator/emulated_link_backend.h"
+#include "panes/windows/dir_list_ctrl.h"
+#include "platform/profile_store.h"
+#include "platform/tick_count.h"
+#include "pvrdisk/fs/raw_file.h"
+#include "pvrdisk/pcfm.h"
+#include "tests/gui_support/modal_driver.h"
+#include "tests/gui_support/window_test_support.h"
+#include "tests/transfer/receiver_fixture.h"
+#include "transfer/function_mgr.h"
+#include "transfer/progress.h"
+#include "transfer/windows/file_progress.h"
+
+using window_test::Click;
+using window_test::PumpFor;
+using window_test::PumpUntil;
+
+namespace {
+long RowNamed(CDirListCtrl* pane, const std::string& name) {
+    for (long row = 0; row < pane->GetItemCount(); ++row)
+        if (pane->GetItemText(row).utf8_string() == name) return row;
+    return -1;
+}
+
+wxPoint RowPoint(CDirListCtrl* pane, long row) {
+    wxRect rect;
+    pane->GetItemRect(row, rect, wxLIST_RECT_LABEL);
+    return pane->ClientToScreen(wxPoint(rect.x + 10, rect.y + rect.height / 2));
+}
+
+void ClickRow(CDirListCtrl* pane, long row) {
+    wxUIActionSimulator simulator;
+    simulator.MouseMove(RowPoint(pane, row));
+    PumpFor(30);
+    simulator.MouseClick();
+    PumpFor(80);
+}
+
+void DoubleClickRow(CDirListCtrl* pane, long row) {
+    wxUIActionSimulator simulator;
+    simulator.MouseMove(RowPoint(pane, row));
+    PumpFor(30);
+    simulator.MouseDblClick();
+    PumpFor(150);
+}
+
+// Answers every summary box with OK while `body` runs.
+void AnswerSummaries(int* shown) {
+    window_test::WhenDialogShows(
+        [shown](wxDialog& dialog) {
+            if (auto* box = dynamic_cast<CMessageBoxDialog*>(&dialog)) {
+                ++*shown;
+                Click(box->ButtonFor(message_box::kIdOk));
+            }
+        },
+        45000);
+}
+
+class MainWindowTest : public ReceiverFixture {
+  protected:
+    void SetUp() override {
+        ReceiverFixture::SetUp();
+        MakeImage(256ull << 20, 32768);
+        // A receiver disk with a folder and a recording on it; the window connects itself.
+        Connect();
+        ASSERT_EQ(pcfm_mkdir("C:\\Recordings"), 0);
+        {
+            CRawFile recording;
+            ASSERT_TRUE(
+                recording.Open("C:\\Recordings\\news.TP0", CFile::modeCreate | CFile::modeWrite));
+            recording.Write("recording", 9);
+        }
+        connection_.Close();
+        std::filesystem::create_directories(Pc("pc/Films"));
+        WriteFileBytes(Pc("pc/clip.ts"), RandomBytes(3 << 20, 1));
+        WriteFileBytes(Pc("pc/notes.txt"), "notes");
+        WriteFileBytes(Pc("pc/Films/inner.ts"), RandomBytes(70000, 2));
+        platform::Profile().WriteString("List 0", "LastPath", Pc("pc"));
+        DeviceConnected = false;
+        UsbFailure = false;
+        ReceiverConfig config;
+        config.backend = &emulator::EmulatedLinkBackend();
+        config.backing_file = image_;
+        config.sectors = receiver_->SectorCount();
+        lifecycle_ = std::make_unique<ReceiverLifecycle>(connection_, config,
+                                                         [](int ms) { platform::SleepMs(ms); });
+    }
+    void TearDown() override {
+        lifecycle_.reset();
+        ReceiverFixture::TearDown();
+    }
+
+    // Runs the main window; `act` works in it once it is on the screen, then closes it.
+    void Run(const std::function<void(COV_USBDlg&)>& act) {
+        COV_USBDlg dialog(nullptr, lifecycle_.get(), receiver_.get());
+        window_test::DriveModal(
+            dialog, [&] { return dialog.ShowModal(); },
+            [&](wxDialog&) {
+                PumpFor(200);
+                act(dialog);
+                dialog.Close();
+            },
+            60000);
+    }
+
+    std::string ReceiverBytes(const std::string& path) {
+        CRawFile file;
+        if (!file.Open(path.c_str(), CFile::modeRead | CFile::typeBinary)) return "<missing>";
+        std::string bytes(file.GetLength(), '\0');
+        if (!bytes.empty()) file.Read(bytes.data(), static_cast<unsigned>(bytes.size()));
+        return bytes;
+    }
+
+    std::unique_ptr<ReceiverLifecycle> lifecycle_;
+};
+}  // namespace
+
+TEST_F(MainWindowTest, BothPanesListAndNavigate) {
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        CDirListCtrl* box = dialog.Pane(1);
+        EXPECT_GE(RowNamed(pc, "clip.ts"), 0);
+        EXPECT_GE(RowNamed(box, "Recordings"), 0);
+        EXPECT_EQ(box->GetCurrentDir(), "C:\\");
+        EXPECT_TRUE(DeviceConnected);
+        window_test::SaveScreenshot(&dialog, "main_window_connected");
+        // Into Films and back by "..": a click makes the pane the active one first.
+        ClickRow(pc, RowNamed(pc, "Films"));
+        DoubleClickRow(pc, RowNamed(pc, "Films"));
+        EXPECT_TRUE(PumpUntil([&] { return RowNamed(pc, "inner.ts") >= 0; }));
+        EXPECT_EQ(pc->GetCurrentDir(), Pc("pc/Films"));
+        DoubleClickRow(pc, RowNamed(pc, ".."));
+        EXPECT_TRUE(PumpUntil([&] { return RowNamed(pc, "clip.ts") >= 0; }));
+        EXPECT_EQ(pc->GetCurrentDir(), Pc("pc"));
+    });
+}
+
+TEST_F(MainWindowTest, TheSearchFieldNarrowsBothPanes) {
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        auto* search = static_cast<CIconEdit*>(dialog.FindWindow(main_window::kSearch));
+        search->SetFocus();
+        window_test::PressKey('C');
+        window_test::PressKey('L');
+        EXPECT_TRUE(PumpUntil([&] { return RowNamed(pc, "notes.txt") < 0; }));
+        EXPECT_GE(RowNamed(pc, "clip.ts"), 0);
+        EXPECT_GE(RowNamed(pc, "Films"), 0);  // folders stay
+        window_test::SaveScreenshot(&dialog, "main_window_filtering");
+        search->Clear();
+        EXPECT_TRUE(PumpUntil([&] { return RowNamed(pc, "notes.txt") >= 0; }));
+    });
+}
+
+TEST_F(MainWindowTest, TransferByButtonBothWays) {
+    const std::string clip = ReadFileBytes(Pc("pc/clip.ts"));
+    int summaries = 0;
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        CDirListCtrl* box = dialog.Pane(1);
+        ClickRow(pc, RowNamed(pc, "clip.ts"));
+        ASSERT_EQ(dialog.ActivePane(), 0);
+        AnswerSummaries(&summaries);
+        Click(dialog.FindWindow(main_window::kTransfer));
+        EXPECT_TRUE(PumpUntil([&] { return RowNamed(box, "clip.ts") >= 0; }, 30000));
+        EXPECT_EQ(ReceiverBytes("C:\\clip.ts"), clip);
+        EXPECT_TRUE(PumpUntil([&] { return summaries == 1; }));
+
+        // And back into the PC's Films folder.
+        ClickRow(pc, RowNamed(pc, "Films"));
+        DoubleClickRow(pc, RowNamed(pc, "Films"));
+        ASSERT_TRUE(PumpUntil([&] { return RowNamed(pc, "inner.ts") >= 0; }));
+        ClickRow(box, RowNamed(box, "clip.ts"));
+        ASSERT_EQ(dialog.ActivePane(), 1);
+        AnswerSummaries(&summaries);
+        Click(dialog.FindWindow(main_window::kTransfer));
+        EXPECT_TRUE(PumpUntil([&] { return RowNamed(pc, "clip.ts") >= 0; }, 30000));
+        EXPECT_TRUE(PumpUntil([&] { return summaries == 2; }));
+    });
+    EXPECT_EQ(ReadFileBytes(Pc("pc/Films/clip.ts")), clip);
+    Connect();  // the window let go of the receiver when it closed
+    ExpectDiskClean();
+}
+
+TEST_F(MainWindowTest, UnpluggedWhileIdleThePaneEmptiesAndComesBack) {
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* box = dialog.Pane(1);
+        ASSERT_GT(box->GetItemCount(), 0);
+        ASSERT_TRUE(dialog.Pie(1)->IsShown());
+        receiver_->Unplug();
+        EXPECT_TRUE(PumpUntil([&] { return box->GetItemCount() == 0; }));
+        EXPECT_TRUE(UsbFailure);
+        EXPECT_FALSE(dialog.Pie(1)->IsShown());
+        window_test::SaveScreenshot(&dialog, "main_window_disconnected");
+        receiver_->Plug();
+        EXPECT_TRUE(PumpUntil([&] { return box->GetItemCount() > 0; }, 8000));
+        EXPECT_FALSE(UsbFailure);
+        EXPECT_TRUE(dialog.Pie(1)->IsShown());
+        // The PC pane kept working throughout.
+        EXPECT_GE(RowNamed(dialog.Pane(0), "clip.ts"), 0);
+    });
+}
+
+TEST_F(MainWindowTest, UnpluggedDuringATransferTheCopyCompletesByteExact) {
+    const std::string clip = ReadFileBytes(Pc("pc/clip.ts"));
+    int summaries = 0;
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        ClickRow(pc, RowNamed(pc, "clip.ts"));
+        emulator::FaultPlan plan;
+        plan.unplug_after_bytes = 1 << 20;
+        plan.replug_after_ms = 3000;
+        receiver_->SetFaultPlan(plan);
+        AnswerSummaries(&summaries);
+        Click(dialog.FindWindow(main_window::kTransfer));
+        EXPECT_TRUE(PumpUntil([&] { return summaries == 1; }, 45000));
+        EXPECT_GE(RowNamed(dialog.Pane(1), "clip.ts"), 0) << COvSession::Get().Manager(0)->failure;
+    });
+    Connect();  // the window let go of the receiver when it closed
+    EXPECT_EQ(ReceiverBytes("C:\\clip.ts"), clip);
+    ExpectDiskClean();
+}
+
+TEST_F(MainWindowTest, DragAndDropCopiesIntoTheFolderUnderThePointer) {
+    const std::string notes = ReadFileBytes(Pc("pc/notes.txt"));
+    int summaries = 0;
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        CDirListCtrl* box = dialog.Pane(1);
+        ClickRow(pc, RowNamed(pc, "notes.txt"));
+        ASSERT_EQ(dialog.ActivePane(), 0);
+        AnswerSummaries(&summaries);
+        wxUIActionSimulator simulator;
+        simulator.MouseMove(RowPoint(pc, RowNamed(pc, "notes.txt")));
+        PumpFor(50);
+        simulator.MouseDown();
+        // Moved in steps, as a hand moves it, onto the receiver's Recordings row.
+        const wxPoint from = RowPoint(pc, RowNamed(pc, "notes.txt"));
+        const wxPoint to = RowPoint(box, RowNamed(box, "Recordings"));
+        for (int step = 1; step <= 20; ++step) {
+            simulator.MouseMove(from + (to - from) * step / 20);
+            PumpFor(20);
+            if (step == 10) {
+                EXPECT_TRUE(dialog.Dragging());
+            }
+        }
+        window_test::SaveScreenshot(&dialog, "main_window_dragging");
+        // Passing over the PC pane's Films row on the way left no highlight behind.
+        EXPECT_EQ(pc->DropHighlight(), -1);
+        simulator.MouseUp();
+        EXPECT_TRUE(PumpUntil([&] { return summaries == 1; }, 30000));
+        EXPECT_FALSE(dialog.Dragging());
+        EXPECT_EQ(ReceiverBytes("C:\\Recordings\\notes.txt"), notes);
+    });
+}
