@@ -62,7 +62,7 @@ class ColorStaticTest : public testing::Test {
 TEST_F(ColorStaticTest, WebAddressInBlackTextIsBlueUnderlinedAndOpensOnClick) {
     RecordingShell shell(true);
     CColorStaticST* text = Make("Visit www.example.org today", *wxBLACK);
-    const wxImage shown = ShownNow(text);
+    const wxImage shown = window_test::Capture(text);
     window_test::SaveImage(shown, "color_static_link_black");
     const auto& words = text->GetLayout().words;
     ASSERT_EQ(words.size(), 3u);
@@ -86,7 +86,7 @@ TEST_F(ColorStaticTest, WebAddressInBlackTextIsBlueUnderlinedAndOpensOnClick) {
 TEST_F(ColorStaticTest, WebAddressInRedTextIsRedAndNotClickable) {
     RecordingShell shell(true);
     CColorStaticST* text = Make("Visit www.example.org today", *wxRED);
-    const wxImage shown = ShownNow(text);
+    const wxImage shown = window_test::Capture(text);
     window_test::SaveImage(shown, "color_static_link_red");
     const MarkupWord link = text->GetLayout().words.at(1);
     EXPECT_EQ(window_test::CountPixels(shown, Box(link), kLinkBlue, 60), 0);
@@ -98,7 +98,7 @@ TEST_F(ColorStaticTest, WebAddressInRedTextIsRedAndNotClickable) {
 TEST_F(ColorStaticTest, BracketLinkShowsItsTextAndARefusalBeeps) {
     RecordingShell shell(false);
     CColorStaticST* single = Make("Read [manual](https://example.org/m) first", *wxBLACK);
-    const wxImage shown = ShownNow(single);
+    const wxImage shown = window_test::Capture(single);
     window_test::SaveImage(shown, "color_static_bracket_single");
     const MarkupWord link = single->GetLayout().words.at(1);
     EXPECT_EQ(link.text, "manual");
@@ -112,7 +112,7 @@ TEST_F(ColorStaticTest, BracketLinkShowsItsTextAndARefusalBeeps) {
 TEST_F(ColorStaticTest, BoldParagraphAndTabOnTheScreen) {
     CColorStaticST* text =
         Make(wxString::FromUTF8("\xC2\xA7Word\xC2\xA7 Word\xC2\xA7\xC2\xA7next\tafter"), *wxBLACK);
-    const wxImage shown = ShownNow(text);
+    const wxImage shown = window_test::Capture(text);
     window_test::SaveImage(shown, "color_static_markup");
     const auto& words = text->GetLayout().words;
     ASSERT_EQ(words.size(), 4u);

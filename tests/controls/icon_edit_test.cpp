@@ -28,7 +28,7 @@ class IconEditTest : public testing::Test {
     // Hint-grey pixels in the field's text area, as the screen shows the field.
     int HintPixels(const std::string& name) {
         window_test::PumpFor(100);
-        const wxImage shown = ShownNow(frame_.panel());
+        const wxImage shown = window_test::Capture(frame_.panel());
         window_test::SaveImage(shown.GetSubImage(edit_->GetRect()), name);
         wxRect text_area = edit_->GetRect();
         text_area.x += 20;
@@ -75,7 +75,7 @@ TEST_F(IconEditTest, ClickOnTheHintFocusesTheFieldAndTextStartsAfterTheIcon) {
     simulator.Text("WWW");
     ASSERT_TRUE(window_test::PumpUntil([&] { return edit_->GetValue() == "WWW"; }));
     window_test::PumpFor(100);
-    const wxImage shown = ShownNow(frame_.panel()).GetSubImage(edit_->GetRect());
+    const wxImage shown = window_test::Capture(frame_.panel()).GetSubImage(edit_->GetRect());
     window_test::SaveImage(shown, "icon_edit_text");
     // The icon's dark rim shows at the left.
     const wxColour icon_rim(0x3a, 0x4a, 0x60);
@@ -85,7 +85,7 @@ TEST_F(IconEditTest, ClickOnTheHintFocusesTheFieldAndTextStartsAfterTheIcon) {
     // field span at least the text's width, and none lies under the icon.
     edit_->Clear();
     window_test::PumpFor(100);
-    const wxImage empty = ShownNow(frame_.panel()).GetSubImage(edit_->GetRect());
+    const wxImage empty = window_test::Capture(frame_.panel()).GetSubImage(edit_->GetRect());
     int first_column = -1, last_column = -1;
     for (int x = 0; x < shown.GetWidth(); ++x) {
         for (int y = 0; y < shown.GetHeight(); ++y) {

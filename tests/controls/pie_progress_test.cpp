@@ -22,7 +22,7 @@ class PieProgressTest : public testing::Test {
     wxImage Show(long minimum, long maximum, long position, const std::string& name) {
         pie_->SetRange(minimum, maximum);
         pie_->SetPos(position);
-        const wxImage shown = ShownNow(pie_);
+        const wxImage shown = window_test::Capture(pie_);
         window_test::SaveImage(shown, name);
         return shown;
     }

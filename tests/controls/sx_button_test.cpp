@@ -38,7 +38,7 @@ class SXButtonTest : public testing::Test {
     // Which frame the screen shows for `button`: the one most of its pixels match.
     static int ShownFrame(CSXButton* button, const std::string& name) {
         window_test::PumpFor(100);
-        const wxImage shown = ShownNow(button);
+        const wxImage shown = window_test::Capture(button);
         window_test::SaveImage(shown, name);
         int best = -1, best_count = -1;
         for (int index : {0, 1, 2, 3}) {
@@ -59,7 +59,7 @@ class SXButtonTest : public testing::Test {
 TEST_F(SXButtonTest, NarrowButtonStillDrawsItsFourCorners) {
     CSXButton* narrow = Make("", wxSize(16, 24));
     frame_.Show();
-    const wxImage shown = ShownNow(narrow);
+    const wxImage shown = window_test::Capture(narrow);
     window_test::SaveImage(shown.Scale(64, 96), "sx_button_narrow");
     // The corners are rounded: the key colour is not drawn, so the panel shows in each
     // corner pixel, and the border colour right next to it.
@@ -129,13 +129,13 @@ TEST_F(SXButtonTest, CaptionInTheFontColourAndGreyWhenDisabled) {
     CSXButton* button = Make("Settings", wxSize(120, 32));
     button->GetAutoFont().SetTextColour(wxColour(200, 0, 0));
     frame_.Show();
-    wxImage shown = ShownNow(button);
+    wxImage shown = window_test::Capture(button);
     window_test::SaveImage(shown, "sx_button_caption");
     EXPECT_GT(window_test::CountPixels(shown, wxRect(shown.GetSize()), wxColour(200, 0, 0), 90),
               20);
     button->Disable();
     window_test::PumpFor(100);
-    shown = ShownNow(button);
+    shown = window_test::Capture(button);
     window_test::SaveImage(shown, "sx_button_caption_disabled");
     EXPECT_EQ(window_test::CountPixels(shown, wxRect(shown.GetSize()), wxColour(200, 0, 0), 90), 0);
 }

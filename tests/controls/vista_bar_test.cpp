@@ -40,7 +40,7 @@ class VistaBarTest : public testing::Test {
 }  // namespace
 
 TEST_F(VistaBarTest, GradientFramesAndGloss) {
-    const wxImage shown = ShownNow(bar_);
+    const wxImage shown = window_test::Capture(bar_);
     window_test::SaveImage(shown, "vista_bar_empty");
     auto at = [&](int x, int y) {
         return wxColour(shown.GetRed(x, y), shown.GetGreen(x, y), shown.GetBlue(x, y));
@@ -72,7 +72,7 @@ TEST_F(VistaBarTest, TextsInTheirColoursAndTheBuddyRepainted) {
     bar_->SetFirstText("[DE_ZIV] 120.5GB free/ 232.9GB total");
     bar_->SetSecondText("3 files selected");
     ASSERT_TRUE(window_test::PumpUntil([&] { return buddy_->paints > paints_before; }));
-    const wxImage shown = ShownNow(bar_);
+    const wxImage shown = window_test::Capture(bar_);
     window_test::SaveImage(shown, "vista_bar_texts");
     // First text (R 0x94, G 0xD7, B 0xFF) in the top band from x 5, the second (white)
     // starting 25 pixels in; neither outside its inset.
@@ -85,12 +85,12 @@ TEST_F(VistaBarTest, TextsInTheirColoursAndTheBuddyRepainted) {
 
 TEST_F(VistaBarTest, DamagedIconImageIsRefusedAndAGoodOneDrawn) {
     window_test::PumpFor(100);
-    const wxImage plain = ShownNow(bar_);
+    const wxImage plain = window_test::Capture(bar_);
     const auto good = ArtworkBytes(ArtworkId::kProgramIcon16);
     EXPECT_FALSE(bar_->SetIconPng(good.first(good.size() / 2)));
     EXPECT_TRUE(bar_->SetIconPng(good));
     window_test::PumpFor(100);
-    const wxImage shown = ShownNow(bar_);
+    const wxImage shown = window_test::Capture(bar_);
     window_test::SaveImage(shown, "vista_bar_icon");
     // The icon's opaque pixels change the bar at (5, 5) (under the gloss), nothing else.
     const wxImage icon = ImageFromPng(good);

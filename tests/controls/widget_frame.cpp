@@ -23,15 +23,3 @@ void WidgetFrame::Show() {
     ASSERT_TRUE(window_test::PumpUntil([&] { return panel_->IsShownOnScreen(); }));
     window_test::PumpFor(150);
 }
-
-wxImage ShownNow(wxWindow* window) {
-    window->Update();
-    window_test::PumpFor(50);
-    const wxSize size = window->GetClientSize();
-    wxBitmap bitmap(size.x, size.y, 24);
-    wxMemoryDC memory(bitmap);
-    wxClientDC client(window);
-    memory.Blit(0, 0, size.x, size.y, &client, 0, 0);
-    memory.SelectObject(wxNullBitmap);
-    return bitmap.ConvertToImage();
-}

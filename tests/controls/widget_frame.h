@@ -24,7 +24,3 @@ class WidgetFrame {
 };
 
 inline const wxColour kPanelColour(0xF0, 0xF0, 0xE0);
-
-// What the X server shows of `window`'s client area now. Read through a client context of
-// the window: a screen context on GTK 3 gives the first picture taken again and again.
-wxImage ShownNow(wxWindow* window);
