@@ -286,6 +286,18 @@ void COV_USBDlg::OnDriveSelected() {
     const int chosen = drives_->GetSelection();
     if (chosen < 0 || chosen >= static_cast<int>(drive_points_.size())) return;
     const std::string volume = drive_points_[chosen];
+    // The folder the pane leaves is remembered for its volume, as Windows keeps a current
+    // folder per drive.
+    const std::string leaving = Pane(0)->GetCurrentDir();
+    const std::string left_volume = platform::VolumeOf(leaving);
+    bool known_volume = false;
+    for (auto& [known, last] : folder_per_volume_) {
+        if (known == left_volume) {
+            last = leaving;
+            known_volume = true;
+        }
+    }
+    if (!known_volume) folder_per_volume_.emplace_back(left_volume, leaving);
     // The folder last shown on that volume, else its mount point.
     std::string folder = volume;
     for (const auto& [known, last] : folder_per_volume_)

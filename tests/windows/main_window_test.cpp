@@ -1,7 +1,9 @@
 // The main window as a user meets it: over the emulated receiver through the real transport,
 // a PC folder of its own, driven by mouse and keys on the private X server.
 #include <gtest/gtest.h>
+#include <wx/choice.h>
 #include <wx/listctrl.h>
+#include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include "controls/pie_progress.h"
 #include "emulator/emulated_link_backend.h"
 #include "panes/windows/dir_list_ctrl.h"
+#include "platform/pc_volumes.h"
 #include "platform/profile_store.h"
 #include "platform/tick_count.h"
 #include "pvrdisk/fs/raw_file.h"
@@ -264,5 +267,101 @@ TEST_F(MainWindowTest, DragAndDropCopiesIntoTheFolderUnderThePointer) {
         EXPECT_TRUE(PumpUntil([&] { return summaries == 1; }, 30000));
         EXPECT_FALSE(dialog.Dragging());
         EXPECT_EQ(ReceiverBytes("C:\\Recordings\\notes.txt"), notes);
+    });
+}
+
+TEST_F(MainWindowTest, HistoryButtonsWalkThePathHistory) {
+    std::filesystem::create_directories(Pc("pc/Films/Deep"));
+    const std::string section = CPreferences::Get().Section(0);
+    for (const char* folder : {"pc/Films/Deep", "pc/Films", "pc"})
+        AddPathHistory(section, Pc(folder));
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        wxWindow* older = dialog.FindWindow(main_window::kLeftOlder);
+        wxWindow* newer = dialog.FindWindow(main_window::kLeftNewer);
+        PumpFor(100);  // the buttons follow the history when the window is idle
+        ASSERT_TRUE(older->IsEnabled());
+        EXPECT_FALSE(newer->IsEnabled());
+        Click(older);
+        EXPECT_EQ(pc->GetCurrentDir(), Pc("pc/Films"));
+        Click(older);
+        EXPECT_EQ(pc->GetCurrentDir(), Pc("pc/Films/Deep"));
+        PumpFor(100);
+        EXPECT_FALSE(older->IsEnabled());  // the oldest entry reached
+        EXPECT_TRUE(newer->IsEnabled());
+        Click(newer);
+        EXPECT_EQ(pc->GetCurrentDir(), Pc("pc/Films"));
+        EXPECT_TRUE(PumpUntil([&] { return RowNamed(pc, "inner.ts") >= 0; }));
+    });
+}
+
+TEST_F(MainWindowTest, TheDriveChooserGoesToAVolumeAndBack) {
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        auto* drives = static_cast<wxChoice*>(dialog.FindWindow(main_window::kDrives));
+        const int start = drives->GetSelection();
+        ASSERT_GE(start, 0);
+        const int root = drives->FindString("[-/-]");
+        ASSERT_GE(root, 0);
+        auto choose = [&](int entry) {
+            drives->SetSelection(entry);
+            wxCommandEvent chosen(wxEVT_CHOICE, main_window::kDrives);
+            chosen.SetInt(entry);
+            drives->GetEventHandler()->ProcessEvent(chosen);
+            PumpFor(100);
+        };
+        // To the root volume and back: the pane returns to the folder it left there.
+        choose(root);
+        if (root != start) {
+            EXPECT_EQ(pc->GetCurrentDir(), "/");
+            choose(start);
+        }
+        EXPECT_EQ(pc->GetCurrentDir(), Pc("pc"));
+    });
+}
+
+TEST_F(MainWindowTest, F2RenamesAndAFolderTreeGoesAcross) {
+    const std::string inner = ReadFileBytes(Pc("pc/Films/inner.ts"));
+    int summaries = 0;
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        ClickRow(pc, RowNamed(pc, "notes.txt"));
+        window_test::PressKey(WXK_F2);
+        ASSERT_TRUE(PumpUntil([&] { return pc->GetEditControl() != nullptr; }));
+        pc->GetEditControl()->SelectAll();
+        wxUIActionSimulator simulator;
+        simulator.Text("renamed.txt");
+        PumpFor(50);
+        simulator.Char(WXK_RETURN);
+        EXPECT_TRUE(PumpUntil([&] { return RowNamed(pc, "renamed.txt") >= 0; }));
+
+        ClickRow(pc, RowNamed(pc, "Films"));
+        AnswerSummaries(&summaries);
+        Click(dialog.FindWindow(main_window::kTransfer));
+        EXPECT_TRUE(PumpUntil([&] { return summaries == 1; }, 30000));
+        EXPECT_EQ(ReceiverBytes("C:\\Films\\inner.ts"), inner);
+    });
+    EXPECT_EQ(ReadFileBytes(Pc("pc/renamed.txt")), "notes");
+    EXPECT_FALSE(std::filesystem::exists(Pc("pc/notes.txt")));
+}
+
+TEST_F(MainWindowTest, ColumnWidthsAndTheSortSurviveARestart) {
+    Run([&](COV_USBDlg& dialog) {
+        dialog.Pane(1)->SetColumnWidth(2, 123);
+        // A click on the Size header sorts by it.
+        wxRect first;
+        CDirListCtrl* pc = dialog.Pane(0);
+        pc->GetItemRect(0, first);
+        const int x = pc->GetColumnWidth(0) + pc->GetColumnWidth(1) + pc->GetColumnWidth(2) / 2;
+        wxUIActionSimulator simulator;
+        simulator.MouseMove(pc->ClientToScreen(wxPoint(x, first.y / 2)));
+        PumpFor(30);
+        simulator.MouseClick();
+        PumpFor(100);
+        EXPECT_EQ(pc->GetSortState().column, 2);
+    });
+    Run([&](COV_USBDlg& dialog) {
+        EXPECT_EQ(dialog.Pane(1)->GetColumnWidth(2), 123);
+        EXPECT_EQ(dialog.Pane(0)->GetSortState().column, 2);
     });
 }
