@@ -159,7 +159,7 @@ void COV_USBDlg::UpdateButtons() {
     }
     const int selected = Pane(active_pane_)->GetSelectedItemCount();
     transfer_->Enable(selected > 0);
-    delete_->Enable(selected > 0);
+    delete_->Enable(idle_ && selected > 0);
     rename_->Enable(selected == 1);
 }
 
@@ -233,6 +233,8 @@ void COV_USBDlg::OnBnClickedBtRename() {
 
 void COV_USBDlg::OnBnClickedBtDelete() {
     LogScope scope("COV_USBDlg::OnBnClickedBtDelete", 2);
+    // Not while a copy runs: the selection is what is being copied.
+    if (!idle_) return;
     AddPathHistory(CPreferences::Get().Section(active_pane_), Pane(active_pane_)->GetCurrentDir());
     Pane(active_pane_)->DeleteFiles2(1);
     SetDriveInfo(active_pane_, "");
@@ -260,6 +262,7 @@ void COV_USBDlg::OnBnClickedBtAbout() {
 }
 
 void COV_USBDlg::OnRefresh() {
+    if (!idle_) return;
     Pane(0)->RefreshList();
     Pane(1)->RefreshList();
     SetDriveInfo(1, "C:\\");
@@ -315,6 +318,7 @@ void COV_USBDlg::OnDriveSelected() {
 }
 
 void COV_USBDlg::OnPathSelected(int side) {
+    if (!idle_) return;
     const std::string folder = paths_[side]->GetStringSelection().utf8_string();
     if (folder.empty()) return;
     Pane(side)->SetCurrentDir(folder);
@@ -347,6 +351,7 @@ void COV_USBDlg::ShowHistoryEntry(int side) {
 }
 
 void COV_USBDlg::OnBnClickedBtPrev(int side) {
+    if (!idle_) return;
     const int n = static_cast<int>(GetPathHistory(CPreferences::Get().Section(side)).size());
     if (n == 0) {
         older_[side]->Enable(false);
@@ -366,6 +371,7 @@ void COV_USBDlg::OnBnClickedBtPrev(int side) {
 
 void COV_USBDlg::OnBnClickedBtNext(int side) {
     LogScope scope("COV_USBDlg::OnBnClickedBtNext", 3);
+    if (!idle_) return;
     const int n = static_cast<int>(GetPathHistory(CPreferences::Get().Section(side)).size());
     if (n == 0) {
         newer_[side]->Enable(false);

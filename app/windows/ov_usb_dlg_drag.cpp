@@ -100,8 +100,10 @@ bool COV_USBDlg::DropTargetCheck(wxWindow* window, const wxPoint& screen_point) 
     if (pane != other) other->EndDropHighlight();
     if (pane == nullptr) return false;
     if (pane == other) {
+        // Anywhere over the other pane is a target: a folder row or its current folder.
         drop_on_own_pane_ = false;
-        return pane->HighlightDropTarget(screen_point, true);
+        pane->HighlightDropTarget(screen_point, true);
+        return true;
     }
     drop_on_own_pane_ = true;
     return pane->HighlightDropTarget(screen_point, false);
@@ -123,8 +125,8 @@ void COV_USBDlg::OnLButtonUp(wxMouseEvent& event) {
         Pane(1)->EndDropHighlight();
         return;
     }
-    if (!idle_) return;
     PaneOf(window)->EndDropHighlight();
+    if (!idle_) return;
     if (drop_on_own_pane_)
         DropOnOwnPane(screen);
     else

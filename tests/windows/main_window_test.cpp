@@ -4,6 +4,7 @@
 #include <wx/choice.h>
 #include <wx/listctrl.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
 #include <wx/uiaction.h>
 
 #include <filesystem>
@@ -364,4 +365,53 @@ TEST_F(MainWindowTest, ColumnWidthsAndTheSortSurviveARestart) {
         EXPECT_EQ(dialog.Pane(1)->GetColumnWidth(2), 123);
         EXPECT_EQ(dialog.Pane(0)->GetSortState().column, 2);
     });
+}
+
+TEST_F(MainWindowTest, CommandsDuringADroppedCopyLeaveItsFilesAlone) {
+    // Bigger and slower: the copy runs long enough for a user to reach for other commands.
+    WriteFileBytes(Pc("pc/clip.ts"), RandomBytes(8 << 20, 9));
+    const std::string clip = ReadFileBytes(Pc("pc/clip.ts"));
+    emulator::FaultPlan slow;
+    slow.latency_per_command_ms = 10;
+    receiver_->SetFaultPlan(slow);
+    int boxes = 0;
+    bool tried = false;
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        CDirListCtrl* box = dialog.Pane(1);
+        ClickRow(pc, RowNamed(pc, "clip.ts"));
+        // Every box answered with its first button: a delete question would be a yes.
+        window_test::WhenDialogShows(
+            [&](wxDialog& shown) {
+                if (auto* message = dynamic_cast<CMessageBoxDialog*>(&shown)) {
+                    ++boxes;
+                    Click(message->ButtonFor(message->Plan().buttons.front().command));
+                }
+            },
+            60000);
+        wxTimer during;
+        during.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+            tried = true;
+            dialog.OnBnClickedBtDelete();
+            dialog.OnRefresh();
+        });
+        wxUIActionSimulator simulator;
+        const wxPoint from = RowPoint(pc, RowNamed(pc, "clip.ts"));
+        const wxPoint to = box->ClientToScreen(wxPoint(box->GetClientSize().x / 2, 200));
+        simulator.MouseMove(from);
+        PumpFor(50);
+        simulator.MouseDown();
+        for (int step = 1; step <= 20; ++step) {
+            simulator.MouseMove(from + (to - from) * step / 20);
+            PumpFor(20);
+        }
+        during.StartOnce(800);
+        simulator.MouseUp();
+        EXPECT_TRUE(PumpUntil([&] { return boxes >= 1 && RowNamed(box, "clip.ts") >= 0; }, 60000));
+    });
+    EXPECT_TRUE(tried);
+    EXPECT_EQ(boxes, 1);  // the summary only: no delete question was asked
+    EXPECT_EQ(ReadFileBytes(Pc("pc/clip.ts")), clip);
+    Connect();
+    EXPECT_EQ(ReceiverBytes("C:\\clip.ts"), clip);
 }
