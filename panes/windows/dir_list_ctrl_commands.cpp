@@ -126,12 +126,15 @@ void CDirListCtrl::OnEndlabeledit(wxListEvent& event) {
     // The pane sets the row's text itself once the name is taken; the platform keeps the old.
     event.Veto();
     if (!Idle()) {
-        // Nothing is renamed while a transfer runs, so the row must not say otherwise.
+        // Nothing is renamed while a transfer runs, so the row must not say otherwise: its text
+        // is put back once the platform's edit control has finished with it.
         state.label_edit = false;
         if (state.new_folder_mode) {
             CallAfter(&CDirListCtrl::EndNewFolderWithoutName);
         } else if (entry != nullptr) {
-            SetItemText(row, Text(DisplayName(entry->name)));
+            CallAfter([this, row, shown = Text(DisplayName(entry->name))] {
+                if (row < GetItemCount()) SetItemText(row, shown);
+            });
         }
         return;
     }
@@ -255,6 +258,8 @@ void CDirListCtrl::OnFileDelete() {
 void CDirListCtrl::DeleteFiles2(bool permanent) {
     LogScope scope("CDirListCtrl::DeleteFiles2", 3);
     LogLine(Tag(), 3);
+    // Not while a copy runs: the selection is what is being copied.
+    if (!Idle()) return;
     const long mark = GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_FOCUSED);
     if (GetSelectedItemCount() == 0) return;
     if (side_ == 1) {
@@ -313,6 +318,7 @@ void CDirListCtrl::DeletePcSelection(bool permanent) {
 }
 
 void CDirListCtrl::RenameToEpgInfo() {
+    if (!Idle()) return;  // the selection may be what a running copy reads
     const CDirList& gathered = GetSelectedEntries();
     if (gathered.IsEmpty()) return;
     // Only the recordings that carry their title: those read with the folder, selected
@@ -362,6 +368,7 @@ void CDirListCtrl::OnMenuItem(wxCommandEvent& event) {
 }
 
 void CDirListCtrl::OnContextMenu(wxContextMenuEvent& event) {
+    if (!Idle()) return;  // every entry of the menu changes or copies the selection
     std::unique_ptr<wxMenu> menu = BuildContextMenu();
     if (!menu) return;
     wxPoint where = event.GetPosition();
