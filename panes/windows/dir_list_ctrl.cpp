@@ -91,6 +91,8 @@ CDirListCtrl::CDirListCtrl(wxWindow* parent, wxWindowID id, const wxPoint& pos, 
 CDirListCtrl::~CDirListCtrl() {
     LogScope scope("CDirListCtrl::OnDestroy", 3);
     LogLine(Tag(), 3);
+    // An open edit ends now, while this pane can still take its end, and is not taken.
+    if (GetEditControl() != nullptr) EndEditLabel(true);
     DeleteAllItems();
     if (GetColumnCount() != kColumnCount) return;
     for (int column = 0; column < kColumnCount; ++column) StoreColumnWidth(column);

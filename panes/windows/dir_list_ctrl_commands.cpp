@@ -112,6 +112,13 @@ void CDirListCtrl::OnEndlabeledit(wxListEvent& event) {
     LogScope scope("CDirListCtrl::OnEndlabeledit", 3);
     LogLine(Tag(), 3);
     PaneState& state = SharedPaneState();
+    // An edit still open when the window goes ends unasked: nothing of it is taken.
+    if (IsBeingDeleted()) {
+        state.label_edit = false;
+        state.new_folder_mode = false;
+        event.Veto();
+        return;
+    }
     const long row = event.GetIndex();
     CDirEntry* entry = RecordAt(row);
     if (event.IsEditCancelled()) {

@@ -359,3 +359,18 @@ TEST_F(PaneTest, ARightClickShowsTheMenuAtTheRow) {
     window_test::PumpUntil([&] { return shown; }, 3000);
     EXPECT_TRUE(shown);
 }
+
+TEST_F(PaneTest, AnEditStillOpenWhenTheWindowGoesRenamesNothing) {
+    CDirListCtrl* pane = ReceiverPane();
+    Select(pane, {"Kochen.TP0"});
+    pane->OnFileRename();
+    ASSERT_TRUE(window_test::PumpUntil([&] { return pane->GetEditControl() != nullptr; }));
+    pane->GetEditControl()->SelectAll();
+    Type("Other.TP0");
+    frame_->Destroy();
+    frame_ = nullptr;
+    window_test::PumpFor(200);
+    EXPECT_TRUE(ReceiverHas("C:\\Kochen.TP0"));
+    EXPECT_FALSE(ReceiverHas("C:\\Other.TP0"));
+    EXPECT_FALSE(SharedPaneState().label_edit);
+}

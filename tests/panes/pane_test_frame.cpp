@@ -37,6 +37,11 @@ PaneTestFrame::PaneTestFrame()
     });
 }
 
+PaneTestFrame::~PaneTestFrame() {
+    for (CDirListCtrl* pane : panes)
+        if (pane != nullptr) pane->SetHost(nullptr);
+}
+
 void PaneTestFrame::MakePane(int side) {
     delete panes[side];
     auto* pane = new CDirListCtrl(this, wxID_ANY, wxPoint(side * kPaneWidth, kBoxHeight + 2),

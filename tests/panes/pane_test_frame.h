@@ -14,6 +14,8 @@
 class PaneTestFrame : public wxFrame, public PaneHost {
   public:
     PaneTestFrame();
+    // The panes outlive this part of the window: they must not ask it anything then.
+    ~PaneTestFrame() override;
 
     bool IsIdle() const override { return idle; }
     void OnHistoryChanged(int side) override { ++history_changes[side]; }
