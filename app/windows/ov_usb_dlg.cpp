@@ -93,6 +93,8 @@ COV_USBDlg::~COV_USBDlg() {
     LogScope scope("COV_USBDlg::OnDestroy", 3);
     SetDeviceChangeHandler(nullptr, nullptr);
     for (int side = 0; side < 2; ++side) {
+        // The panes go after this window's own part is gone; they must not ask it anything.
+        Pane(side)->SetHost(nullptr);
         AddPathHistory(CPreferences::Get().Section(side), Pane(side)->GetCurrentDir());
         Pane(side)->RefreshPathHistory();
     }
