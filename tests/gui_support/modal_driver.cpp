@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "tests/gui_support/window_test_support.h"
@@ -49,7 +50,9 @@ wxDialog* NewModalDialog(const std::vector<wxDialog*>& before) {
 }
 
 // Looks for the dialog every 50 ms from a timer, so that nothing waits in between: the code
-// under test may open it only after long work that handles events meanwhile.
+// under test may open it only after long work that handles events meanwhile. Once it has
+// acted, it watches that dialog end; one still open after the bound is ended, so that the
+// test fails instead of hanging.
 class DialogWatcher : public wxTimer {
   public:
     DialogWatcher(std::function<void(wxDialog&)> act, int bound_ms)
@@ -58,31 +61,46 @@ class DialogWatcher : public wxTimer {
             if (auto* dialog = dynamic_cast<wxDialog*>(window);
                 dialog != nullptr && dialog->IsModal())
                 before_.push_back(dialog);
+        Live().insert(this);
         Start(50);
     }
+    ~DialogWatcher() override { Live().erase(this); }
+
+    static std::set<DialogWatcher*>& Live() {
+        static std::set<DialogWatcher*> live;
+        return live;
+    }
+
     void Notify() override {
         waited_ms_ += 50;
         if (acting_) return;
+        if (acted_ != nullptr) {
+            if (!IsOpenModal(acted_)) return Finish();
+            if (waited_ms_ > bound_ms_) {
+                acted_->EndModal(kStillOpen);
+                Finish();
+            }
+            return;
+        }
         wxDialog* dialog = NewModalDialog(before_);
         if (dialog == nullptr) {
             if (waited_ms_ > bound_ms_) Finish();
             return;
         }
         acting_ = true;
-        // A dialog still open after the bound is ended, so that the test fails, not hangs.
-        auto* guard = new wxTimer;
-        guard->Bind(wxEVT_TIMER, [guard, dialog](wxTimerEvent&) {
-            for (wxWindow* window : wxTopLevelWindows)
-                if (window == dialog && dialog->IsModal()) dialog->EndModal(kStillOpen);
-            wxTheApp->CallAfter([guard] { delete guard; });
-        });
-        guard->StartOnce(bound_ms_);
+        waited_ms_ = 0;
         PumpFor(100);
         act_(*dialog);
-        Finish();
+        acting_ = false;
+        acted_ = dialog;
     }
 
   private:
+    static bool IsOpenModal(wxDialog* dialog) {
+        for (wxWindow* window : wxTopLevelWindows)
+            if (window == dialog) return dialog->IsModal();
+        return false;
+    }
     void Finish() {
         Stop();
         wxTheApp->CallAfter([this] { delete this; });
@@ -91,12 +109,18 @@ class DialogWatcher : public wxTimer {
     int bound_ms_;
     int waited_ms_ = 0;
     bool acting_ = false;
+    wxDialog* acted_ = nullptr;
     std::vector<wxDialog*> before_;
 };
 }  // namespace
 
 void WhenDialogShows(const std::function<void(wxDialog&)>& act, int bound_ms) {
     new DialogWatcher(act, bound_ms);  // deletes itself when done
+}
+
+void StopDialogWatchers() {
+    const std::set<DialogWatcher*> live = DialogWatcher::Live();
+    for (DialogWatcher* watcher : live) delete watcher;
 }
 
 wxPoint CentreOf(wxWindow* window) {

@@ -21,6 +21,10 @@ int DriveModal(wxDialog& dialog, const std::function<int()>& show,
 // it before the code that opens the dialog.
 void WhenDialogShows(const std::function<void(wxDialog&)>& act, int bound_ms = 8000);
 
+// Ends the watchers of WhenDialogShows still waiting; the test program calls it before wx is
+// shut down.
+void StopDialogWatchers();
+
 // The centre of `window` in screen coordinates.
 wxPoint CentreOf(wxWindow* window);
 // Moves the mouse to the centre of `window` and clicks it.

@@ -5,6 +5,8 @@
 #include <wx/image.h>
 #include <wx/init.h>
 
+#include "tests/gui_support/modal_driver.h"
+
 namespace {
 class WindowTestApp : public wxApp {
   public:
@@ -32,6 +34,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     const int result = RUN_ALL_TESTS();
+    // Watchers that finished delete themselves from the queue; the others are ended here.
+    wxTheApp->ProcessPendingEvents();
+    window_test::StopDialogWatchers();
     wxTheApp->OnExit();
     wxEntryCleanup();
     return result;
