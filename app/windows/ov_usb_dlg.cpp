@@ -18,6 +18,7 @@
 #include "controls/png_image.h"
 #include "controls/sx_button.h"
 #include "controls/vista_bar.h"
+#include "controls/window_text.h"
 #include "emulator/emulated_receiver.h"
 #include "panes/windows/dir_list_ctrl.h"
 #include "platform/pc_volumes.h"
@@ -44,15 +45,12 @@ void PostDeviceChange(bool, void* context) {
     dialog->CallAfter(&COV_USBDlg::OnDeviceChange);
 }
 
-wxString Wx(const std::string& text) {
-    return wxString::FromUTF8(text);
-}
 }  // namespace
 
 COV_USBDlg::COV_USBDlg(wxWindow* parent, ReceiverLifecycle* lifecycle,
                        emulator::EmulatedReceiver* emulated)
     : wxDialog(parent, wxID_ANY,
-               Wx(LoadResString(kStringName) + " " + LoadResString(kStringVersion)),
+               WindowText(LoadResString(kStringName) + " " + LoadResString(kStringVersion)),
                wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER | wxMAXIMIZE_BOX | wxMINIMIZE_BOX),
       lifecycle_(lifecycle),
@@ -82,7 +80,7 @@ COV_USBDlg::COV_USBDlg(wxWindow* parent, ReceiverLifecycle* lifecycle,
     FillDriveChooser();
     SetDriveInfo(1, "C:\\");
     panes_[1]->SetFocus();
-    paths_[1]->SetValue(Wx(GetLastPath(CPreferences::Get().Section(1))));
+    paths_[1]->SetValue(WindowText(GetLastPath(CPreferences::Get().Section(1))));
     BindEvents();
     set_up_done_ = true;
     ResizeControls();
@@ -109,7 +107,7 @@ void COV_USBDlg::CreateControls() {
         pvr_label_->SetToolTip("Ctrl+U pulls the emulated receiver's plug and puts it back");
     search_ = new CIconEdit(this, kSearch);
     search_->SetIcon(wxBitmap(ArtworkImage(ArtworkId::kSearchIcon)));
-    search_->SetHintText(Wx(LoadResString(kStringSearchHint)));
+    search_->SetHintText(WindowText(LoadResString(kStringSearchHint)));
     const int path_ids[2] = {kLeftPath, kRightPath};
     const int list_ids[2] = {kLeftList, kRightList};
     const int pie_ids[2] = {kLeftPie, kRightPie};
@@ -174,13 +172,13 @@ void COV_USBDlg::FillDriveChooser() {
     drives_->Clear();
     drive_points_.clear();
     for (const platform::PcVolume& volume : platform::ListPcVolumes()) {
-        drives_->Append(Wx("[-" + volume.mount_point + "-]"));
+        drives_->Append(WindowText("[-" + volume.mount_point + "-]"));
         drive_points_.push_back(volume.mount_point);
     }
     const std::string folder = Pane(0)->GetCurrentDir();
     SelectDriveOf(folder);
     SetDriveInfo(0, platform::VolumeOf(folder));
-    paths_[0]->SetValue(Wx(folder));
+    paths_[0]->SetValue(WindowText(folder));
 }
 
 void COV_USBDlg::SelectDriveOf(const std::string& folder) {
@@ -192,7 +190,7 @@ void COV_USBDlg::SelectDriveOf(const std::string& folder) {
         }
     }
     // A volume the list did not have (a folder on a bind mount, say): shown as it is.
-    drives_->Append(Wx("[-" + volume + "-]"));
+    drives_->Append(WindowText("[-" + volume + "-]"));
     drive_points_.push_back(volume);
     drives_->SetSelection(static_cast<int>(drive_points_.size() - 1));
 }
@@ -248,7 +246,7 @@ void COV_USBDlg::SetDriveInfo(int side, std::string drive) {
         std::snprintf(text, sizeof text, LoadResString(kStringDriveInfo).c_str(), "DE_ZIV",
                       static_cast<double>(free_kb) / 1048576.0,
                       static_cast<double>(total_kb) / 1048576.0);
-        bars_[1]->SetFirstText(Wx(text));
+        bars_[1]->SetFirstText(WindowText(text));
         pies_[1]->Show();
         pies_[1]->SetRange(0, static_cast<long>(total_kb / 1024));
         pies_[1]->SetPos(static_cast<long>(free_kb / 1024));
@@ -261,7 +259,7 @@ void COV_USBDlg::SetDriveInfo(int side, std::string drive) {
                   platform::VolumeDisplayName(platform::VolumeOf(drive)).c_str(),
                   static_cast<double>(free_kb) / 1048576.0,
                   static_cast<double>(total_kb) / 1048576.0);
-    bars_[0]->SetFirstText(Wx(text));
+    bars_[0]->SetFirstText(WindowText(text));
     pies_[0]->SetRange(0, static_cast<long>(total_kb / 1024));
     pies_[0]->SetPos(static_cast<long>(free_kb / 1024));
 }

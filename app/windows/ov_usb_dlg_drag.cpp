@@ -4,8 +4,6 @@
 #include <wx/listctrl.h>
 #include <wx/utils.h>
 
-#include <algorithm>
-
 #include "app/log.h"
 #include "app/preferences.h"
 #include "app/windows/ov_usb_dlg.h"
@@ -23,18 +21,9 @@ CDirListCtrl* PaneOf(wxWindow* window) {
 }
 
 const CDirEntry* RowEntry(CDirListCtrl* pane, const wxPoint& screen_point, long* row_out) {
-    // By the rows' rectangles: the list's own hit test counts from below its header.
-    const wxPoint point = pane->ScreenToClient(screen_point);
-    long row = -1;
-    const long last =
-        std::min<long>(pane->GetItemCount(), pane->GetTopItem() + pane->GetCountPerPage() + 1);
-    for (long candidate = pane->GetTopItem(); candidate < last && row < 0; ++candidate) {
-        wxRect rect;
-        if (pane->GetItemRect(candidate, rect) && rect.Contains(point)) row = candidate;
-    }
+    const long row = pane->RowAt(pane->ScreenToClient(screen_point));
     if (row_out != nullptr) *row_out = row;
-    if (row < 0) return nullptr;
-    return reinterpret_cast<const CDirEntry*>(pane->GetItemData(row));
+    return row < 0 ? nullptr : pane->RecordAt(row);
 }
 
 bool IsParentRow(CDirListCtrl* pane, long row) {

@@ -98,6 +98,9 @@ class CDirListCtrl : public wxListCtrl {
     // The context menu for the selection, null with no row selected; its items' ids are
     // MenuItemOf(command).
     std::unique_ptr<wxMenu> BuildContextMenu();
+    // The row under a point of the client area, -1 for none (the list's own hit test counts
+    // from below its header).
+    long RowAt(const wxPoint& client_point) const;
     // The record of a row, null for none (the row of a new folder).
     CDirEntry* RecordAt(long row) const;
     const std::string& Filter() const { return filter_; }
@@ -113,8 +116,6 @@ class CDirListCtrl : public wxListCtrl {
     void ShowCurrentDir();
     void SortRows();
     long FirstSelected() const;
-    // The row under a point of the client area, -1 for none.
-    long RowAt(const wxPoint& client_point) const;
     int IconOf(const CDirEntry& entry);
     void StoreColumnWidth(int column);
     void SetDropHighlightShown(long row, bool shown);
