@@ -95,6 +95,8 @@ class COV_USBDlg : public wxDialog, public PaneHost {
     // Drag and drop between and within the panes.
     void OnBegindragList(int side);
     void OnDragMotion(wxMouseEvent& event);
+    // Ends a drag that is under way: the image, the mouse capture and the cursor go.
+    void EndDragging();
     void OnLButtonUp(wxMouseEvent& event);
     bool DropTargetCheck(wxWindow* window, const wxPoint& screen_point);
     void DropOnOwnPane(const wxPoint& screen_point);

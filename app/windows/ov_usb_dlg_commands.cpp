@@ -87,7 +87,7 @@ void COV_USBDlg::BindEvents() {
     }
     Bind(wxEVT_MOTION, &COV_USBDlg::OnDragMotion, this);
     Bind(wxEVT_LEFT_UP, &COV_USBDlg::OnLButtonUp, this);
-    Bind(wxEVT_MOUSE_CAPTURE_LOST, [this](wxMouseCaptureLostEvent&) { dragging_ = false; });
+    Bind(wxEVT_MOUSE_CAPTURE_LOST, [this](wxMouseCaptureLostEvent&) { EndDragging(); });
     Bind(wxEVT_CHAR_HOOK, &COV_USBDlg::OnCharHook, this);
     Bind(wxEVT_CLOSE_WINDOW, &COV_USBDlg::OnClose, this);
     Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
@@ -205,13 +205,15 @@ void COV_USBDlg::RunTransfer(int s, const std::string& target_folder, CDirList* 
     SetDriveInfo(s, "");
     SetDriveInfo(t, "");
     AfterTransfer();
+    // A quit request ends the program once the copy has unwound: no summary waits for an
+    // answer first.
+    const bool quitting = close_after_transfer_ || progress.QuitRequested();
     if (progress.ShutDownRequested()) {
-        std::string failure;
-        if (!platform::RequestPowerOff(&failure)) LogLine("Failed to shutdown: " + failure, 2);
-    } else {
+        COvSession::Get().DoSystemShutdown();
+    } else if (!quitting) {
         ShowSummary(manager);
     }
-    if ((close_after_transfer_ || progress.QuitRequested()) && IsModal()) EndModal(wxID_CANCEL);
+    if (quitting && IsModal()) EndModal(wxID_CANCEL);
 }
 
 void COV_USBDlg::AfterTransfer() {

@@ -98,14 +98,22 @@ bool COV_USBDlg::DropTargetCheck(wxWindow* window, const wxPoint& screen_point) 
     return pane->HighlightDropTarget(screen_point, false);
 }
 
-void COV_USBDlg::OnLButtonUp(wxMouseEvent& event) {
-    if (!dragging_) return event.Skip();
-    LogScope scope("COV_USBDlg::OnLButtonUp", 2);
+void COV_USBDlg::EndDragging() {
+    if (!dragging_) return;
     dragging_ = false;
     drag_image_->Hide();
     drag_image_->EndDrag();
     drag_image_.reset();
     SetCursor(wxNullCursor);
+    // A drag ended by a lost capture drops nothing: no highlight stays behind.
+    Pane(0)->EndDropHighlight();
+    Pane(1)->EndDropHighlight();
+}
+
+void COV_USBDlg::OnLButtonUp(wxMouseEvent& event) {
+    if (!dragging_) return event.Skip();
+    LogScope scope("COV_USBDlg::OnLButtonUp", 2);
+    EndDragging();
     const wxPoint screen = ClientToScreen(event.GetPosition());
     wxWindow* window = wxFindWindowAtPoint(screen);
     if (!DropTargetCheck(window, screen)) {
