@@ -177,6 +177,9 @@ class COvSession {
     // Creates the two managers (PC first); called once when the program sets up.
     void SetUp();
     CFunctionMgr* Manager(int side) const { return managers_[side == 0 ? 0 : 1]; }
+    // Asks the system to power the PC off; true when the request was accepted. A refusal is
+    // logged ("Failed to shutdown: " with the reason) and the program goes on.
+    bool DoSystemShutdown();
     ~COvSession();
 
   private:

@@ -1,3 +1,5 @@
+#include "app/log.h"
+#include "platform/system_power.h"
 #include "transfer/box_function_mgr.h"
 #include "transfer/function_mgr.h"
 #include "transfer/win_function_mgr.h"
@@ -15,4 +17,12 @@ void COvSession::SetUp() {
 COvSession::~COvSession() {
     delete managers_[0];
     delete managers_[1];
+}
+
+bool COvSession::DoSystemShutdown() {
+    LogScope scope("COvSession::DoSystemShutdown", 2);
+    std::string failure;
+    if (platform::RequestPowerOff(&failure)) return true;
+    LogLine("Failed to shutdown: " + failure, 2);
+    return false;
 }
