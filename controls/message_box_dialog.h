@@ -33,6 +33,7 @@ class CMessageBoxDialog : public wxDialog {
     void SetMessageIcon(const wxBitmap& icon) { own_icon_ = icon; }
 
     const message_box::Plan& Plan() const { return plan_; }
+    const std::string& Message() const { return message_; }
     // The button with that command id, once the box is built (for tests and accessibility).
     wxWindow* ButtonFor(int command) const;
     wxCheckBox* CheckBox() const { return check_box_; }

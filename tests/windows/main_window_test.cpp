@@ -1,5 +1,4 @@
-// The main window as a user meets it: over the emulated receiver through the real transport,
-// a PC folder of its own, driven by mouse and keys on the private X server.
+// The main window's panes, commands and connection, driven as a user drives them.
 #include <gtest/gtest.h>
 #include <wx/choice.h>
 #include <wx/listctrl.h>
@@ -24,7 +23,7 @@
 #include "pvrdisk/pcfm.h"
 #include "tests/gui_support/modal_driver.h"
 #include "tests/gui_support/window_test_support.h"
-#include "tests/transfer/receiver_fixture.h"
+#include "tests/windows/main_window_fixture.h"
 #include "transfer/function_mgr.h"
 #include "transfer/progress.h"
 #include "transfer/windows/file_progress.h"
@@ -32,106 +31,6 @@
 using window_test::Click;
 using window_test::PumpFor;
 using window_test::PumpUntil;
-
-namespace {
-long RowNamed(CDirListCtrl* pane, const std::string& name) {
-    for (long row = 0; row < pane->GetItemCount(); ++row)
-        if (pane->GetItemText(row).utf8_string() == name) return row;
-    return -1;
-}
-
-wxPoint RowPoint(CDirListCtrl* pane, long row) {
-    wxRect rect;
-    pane->GetItemRect(row, rect, wxLIST_RECT_LABEL);
-    return pane->ClientToScreen(wxPoint(rect.x + 10, rect.y + rect.height / 2));
-}
-
-void ClickRow(CDirListCtrl* pane, long row) {
-    wxUIActionSimulator simulator;
-    simulator.MouseMove(RowPoint(pane, row));
-    PumpFor(30);
-    simulator.MouseClick();
-    PumpFor(80);
-}
-
-void DoubleClickRow(CDirListCtrl* pane, long row) {
-    wxUIActionSimulator simulator;
-    simulator.MouseMove(RowPoint(pane, row));
-    PumpFor(30);
-    simulator.MouseDblClick();
-    PumpFor(150);
-}
-
-// Answers every summary box with OK while `body` runs.
-void AnswerSummaries(int* shown) {
-    window_test::WhenDialogShows(
-        [shown](wxDialog& dialog) {
-            if (auto* box = dynamic_cast<CMessageBoxDialog*>(&dialog)) {
-                ++*shown;
-                Click(box->ButtonFor(message_box::kIdOk));
-            }
-        },
-        45000);
-}
-
-class MainWindowTest : public ReceiverFixture {
-  protected:
-    void SetUp() override {
-        ReceiverFixture::SetUp();
-        MakeImage(256ull << 20, 32768);
-        // A receiver disk with a folder and a recording on it; the window connects itself.
-        Connect();
-        ASSERT_EQ(pcfm_mkdir("C:\\Recordings"), 0);
-        {
-            CRawFile recording;
-            ASSERT_TRUE(
-                recording.Open("C:\\Recordings\\news.TP0", CFile::modeCreate | CFile::modeWrite));
-            recording.Write("recording", 9);
-        }
-        connection_.Close();
-        std::filesystem::create_directories(Pc("pc/Films"));
-        WriteFileBytes(Pc("pc/clip.ts"), RandomBytes(3 << 20, 1));
-        WriteFileBytes(Pc("pc/notes.txt"), "notes");
-        WriteFileBytes(Pc("pc/Films/inner.ts"), RandomBytes(70000, 2));
-        platform::Profile().WriteString("List 0", "LastPath", Pc("pc"));
-        DeviceConnected = false;
-        UsbFailure = false;
-        ReceiverConfig config;
-        config.backend = &emulator::EmulatedLinkBackend();
-        config.backing_file = image_;
-        config.sectors = receiver_->SectorCount();
-        lifecycle_ = std::make_unique<ReceiverLifecycle>(connection_, config,
-                                                         [](int ms) { platform::SleepMs(ms); });
-    }
-    void TearDown() override {
-        lifecycle_.reset();
-        ReceiverFixture::TearDown();
-    }
-
-    // Runs the main window; `act` works in it once it is on the screen, then closes it.
-    void Run(const std::function<void(COV_USBDlg&)>& act) {
-        COV_USBDlg dialog(nullptr, lifecycle_.get(), receiver_.get());
-        window_test::DriveModal(
-            dialog, [&] { return dialog.ShowModal(); },
-            [&](wxDialog&) {
-                PumpFor(200);
-                act(dialog);
-                dialog.Close();
-            },
-            60000);
-    }
-
-    std::string ReceiverBytes(const std::string& path) {
-        CRawFile file;
-        if (!file.Open(path.c_str(), CFile::modeRead | CFile::typeBinary)) return "<missing>";
-        std::string bytes(file.GetLength(), '\0');
-        if (!bytes.empty()) file.Read(bytes.data(), static_cast<unsigned>(bytes.size()));
-        return bytes;
-    }
-
-    std::unique_ptr<ReceiverLifecycle> lifecycle_;
-};
-}  // namespace
 
 TEST_F(MainWindowTest, BothPanesListAndNavigate) {
     Run([&](COV_USBDlg& dialog) {
@@ -414,4 +313,39 @@ TEST_F(MainWindowTest, CommandsDuringADroppedCopyLeaveItsFilesAlone) {
     EXPECT_EQ(ReadFileBytes(Pc("pc/clip.ts")), clip);
     Connect();
     EXPECT_EQ(ReceiverBytes("C:\\clip.ts"), clip);
+}
+
+TEST_F(MainWindowTest, DragAndDropFromTheReceiverCopiesAFolderToThePc) {
+    int summaries = 0;
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        CDirListCtrl* box = dialog.Pane(1);
+        ClickRow(box, RowNamed(box, "Recordings"));
+        ASSERT_EQ(dialog.ActivePane(), 1);
+        AnswerSummaries(&summaries);
+        wxUIActionSimulator simulator;
+        // Dropped on the PC pane's empty space: into the folder it shows.
+        const wxPoint from = RowPoint(box, RowNamed(box, "Recordings"));
+        const wxPoint to = pc->ClientToScreen(wxPoint(pc->GetClientSize().x / 2, 200));
+        simulator.MouseMove(from);
+        // Pressed again after the double-click time, else the press opens the folder.
+        PumpFor(600);
+        simulator.MouseDown();
+        // The list begins a drag only after a few moves over the row itself.
+        for (int nudge = 1; nudge <= 4; ++nudge) {
+            simulator.MouseMove(from + wxPoint(3 * nudge, 0));
+            PumpFor(20);
+        }
+        for (int step = 1; step <= 20; ++step) {
+            simulator.MouseMove(from + (to - from) * step / 20);
+            PumpFor(20);
+            if (step == 10) {
+                EXPECT_TRUE(dialog.Dragging());
+            }
+        }
+        simulator.MouseUp();
+        EXPECT_TRUE(PumpUntil([&] { return summaries == 1; }, 30000));
+        EXPECT_TRUE(PumpUntil([&] { return RowNamed(pc, "Recordings") >= 0; }));
+    });
+    EXPECT_EQ(ReadFileBytes(Pc("pc/Recordings/news.TP0")), "recording");
 }
