@@ -87,8 +87,12 @@ void CFunctionMgr::StartTransfer(const CDirList& files) {
 }
 
 bool CFunctionMgr::MoveFiles(CDirList* files, const std::string& target_folder) {
-    for (const CDirEntry& entry : *files)
-        if (entry.isFile) MoveEntry(entry, target_folder);
+    // A file that could not be moved stays where it was; its reason joins the failures.
+    for (const CDirEntry& entry : *files) {
+        if (!entry.isFile || MoveEntry(entry, target_folder)) continue;
+        LogLine("Not moved: " + failure, 2);
+        failures.push_back(failure);
+    }
     return true;
 }
 

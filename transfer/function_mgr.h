@@ -43,7 +43,8 @@ class CFunctionMgr {
     // replaced only when the entry is in the list overwritten (the user said yes); false
     // with `failure` set otherwise.
     virtual bool MoveEntry(CDirEntry entry, const std::string& target_folder) = 0;
-    // Moves the files of the list (folders are skipped); always true.
+    // Moves the files of the list (folders are skipped); always true. The reasons of files
+    // that could not be moved are added to `failures`.
     virtual bool MoveFiles(CDirList* files, const std::string& target_folder);
     virtual bool DeleteFiles(CDirList* files) = 0;
     virtual bool RenameFile(CDirEntry entry, const std::string& new_name) = 0;

@@ -2,11 +2,13 @@
 
 #include <cstdio>
 #include <ctime>
+#include <set>
 
 #include "app/log.h"
 #include "app/settings.h"
 #include "app/string_table.h"
 #include "platform/pc_files.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -91,11 +93,29 @@ void CheckMoveTargets(CFunctionMgr& manager, CDirList* files, const std::string&
                       OverwriteQuestion ask, void* context) {
     LogScope scope("COV_USBDlg::CheckMoveTargets", 2);
     bool yes_to_all = false, no_to_all = false;
+    // A move puts every file straight into the target folder: two files of the same name
+    // (from a folder and its subfolder) would go to one place, and the second would replace
+    // the first. Only the first goes; the others stay where they are. Names are compared
+    // without case, which keeps a file too many where the side tells case apart.
+    std::set<std::string> claimed;
     for (size_t i = 0; i < files->GetSize();) {
         const CDirEntry& source = (*files)[i];
+        if (!source.isFile) {
+            ++i;
+            continue;
+        }
+        const std::string target = manager.MoveTargetPath(source, target_folder);
+        if (!claimed.insert(platform::LowerCase(target)).second) {
+            manager.failures.push_back(source.fullPath +
+                                       " is not moved: another file of the move goes to " + target);
+            LogLine(
+                "Not moved, its target is taken by another file of the move: " + source.fullPath,
+                2);
+            files->RemoveAt(i);
+            continue;
+        }
         CDirEntry existing;
-        if (!source.isFile || !manager.OtherEntryAt(manager.MoveTargetPath(source, target_folder),
-                                                    source, &existing)) {
+        if (!manager.OtherEntryAt(target, source, &existing)) {
             ++i;
             continue;
         }

@@ -28,6 +28,11 @@ bool IsRecording(const CDirEntry& record) {
 
 std::string MakeReceiverFolder(const std::string& parent, const std::string& name,
                                std::string* error) {
+    // One folder, in `parent`: a separator in the name would make it inside another one.
+    if (name.find_first_of("\\/") != std::string::npos) {
+        *error = "the name '" + name + "' holds a \\ or /, which a folder name cannot";
+        return "";
+    }
     const std::string ascii = MakeAsciiName(name);
     if (ascii.find_first_not_of(". ") == std::string::npos) {
         *error = "the name '" + name + "' leaves nothing the receiver can take";

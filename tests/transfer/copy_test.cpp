@@ -12,6 +12,7 @@
 #include "transfer/box_function_mgr.h"
 #include "transfer/gathering.h"
 #include "transfer/overwrite_check.h"
+#include "transfer/receiver_operations.h"
 #include "transfer/win_function_mgr.h"
 
 namespace {
@@ -385,3 +386,60 @@ TEST_F(CopyTest, PcMovesBetweenVolumesCopyBeforeTheyDelete) {
 }
 
 }  // namespace
+
+TEST_F(CopyTest, AFolderMovedUpKeepsEveryFileOfTheSameNameOnBothSides) {
+    // F/a and F/sub/a both go straight into the parent, where an older a is: the user's yes
+    // replaces that one; F/sub/a must not replace F/a after it, so it stays where it was.
+    std::filesystem::create_directories(Pc("pc/F/sub"));
+    WriteFileBytes(Pc("pc/a.ts"), "old parent copy");
+    WriteFileBytes(Pc("pc/F/a.ts"), "F's own");
+    WriteFileBytes(Pc("pc/F/sub/a.ts"), "sub's");
+    CDirEntry folder;
+    ASSERT_TRUE(MakePcRecord(Pc("pc"), "F", &folder));
+    CDirList selected;
+    selected.Add(folder);
+    CDirList files = GatherSelection(selected, false);
+    CheckMoveTargets(win_, &files, Pc("pc"), AlwaysYes, nullptr);
+    win_.MoveFiles(&files, Pc("pc"));
+    EXPECT_EQ(ReadFileBytes(Pc("pc/a.ts")), "F's own");
+    EXPECT_EQ(ReadFileBytes(Pc("pc/F/sub/a.ts")), "sub's");
+    ASSERT_EQ(win_.failures.size(), 1u);
+    EXPECT_NE(win_.failures[0].find("F/sub/a.ts is not moved"), std::string::npos)
+        << win_.failures[0];
+
+    ASSERT_EQ(pcfm_mkdir("C:\\F"), 0);
+    ASSERT_EQ(pcfm_mkdir("C:\\F\\sub"), 0);
+    for (const auto& [path, bytes] :
+         {std::pair{"C:\\a.TP0", "old root copy"}, std::pair{"C:\\F\\a.TP0", "F's own"},
+          std::pair{"C:\\F\\sub\\A.TP0", "sub's"}}) {
+        CRawFile file;
+        ASSERT_TRUE(file.Open(path, CFile::modeCreate | CFile::modeWrite));
+        file.Write(bytes, static_cast<unsigned>(strlen(bytes)));
+    }
+    ASSERT_TRUE(box_.ReadDir("C:\\"));
+    CDirList receiver_selected;
+    for (const CDirEntry& e : box_.listing)
+        if (e.name == "F") receiver_selected.Add(e);
+    CDirList receiver_files = GatherSelection(receiver_selected, true);
+    CheckMoveTargets(box_, &receiver_files, "C:\\", AlwaysYes, nullptr);
+    box_.MoveFiles(&receiver_files, "C:\\");
+    EXPECT_EQ(ReceiverBytes("C:\\a.TP0"), "F's own");
+    EXPECT_EQ(ReceiverBytes("C:\\F\\sub\\A.TP0"), "sub's");  // names differing in case only, too
+    EXPECT_EQ(box_.failures.size(), 1u);
+    ExpectDiskClean();
+}
+
+TEST_F(CopyTest, ANewReceiverFolderIsMadeInItsParentOrNotAtAll) {
+    ASSERT_EQ(pcfm_mkdir("C:\\Films"), 0);
+    std::string error;
+    EXPECT_EQ(MakeReceiverFolder("C:\\", "Old", &error), "C:\\Old");
+    // A separator would make the folder inside another one.
+    for (const char* name : {"Films/Old", "Films\\Old", "\\"}) {
+        error.clear();
+        EXPECT_EQ(MakeReceiverFolder("C:\\", name, &error), "") << name;
+        EXPECT_NE(error.find("cannot"), std::string::npos) << error;
+    }
+    ASSERT_TRUE(box_.ReadDir("C:\\Films"));
+    for (const CDirEntry& e : box_.listing) EXPECT_TRUE(e.name == "." || e.name == "..") << e.name;
+    ExpectDiskClean();
+}
