@@ -1,13 +1,16 @@
 #include "pvrdisk/link/link_backend.h"
 
-#include <atomic>
+#include <mutex>
 
 #include "pvrdisk/link/no_link_backend.h"
 
 namespace {
 const LinkBackend* g_backend = nullptr;
-std::atomic<DeviceChangeHandler> g_change_handler{nullptr};
-std::atomic<void*> g_change_context{nullptr};
+// The handler and its context change together, and never while a backend's thread is inside
+// the handler: once SetDeviceChangeHandler returns, the old context is no longer used.
+std::mutex g_change_mutex;
+DeviceChangeHandler g_change_handler = nullptr;
+void* g_change_context = nullptr;
 }  // namespace
 
 const LinkBackend& CurrentLinkBackend() {
@@ -19,11 +22,12 @@ void SetLinkBackend(const LinkBackend& backend) {
 }
 
 void SetDeviceChangeHandler(DeviceChangeHandler handler, void* context) {
-    g_change_context.store(context);
-    g_change_handler.store(handler);
+    std::lock_guard<std::mutex> lock(g_change_mutex);
+    g_change_handler = handler;
+    g_change_context = context;
 }
 
 void NotifyDeviceChange(bool arrived) {
-    if (DeviceChangeHandler handler = g_change_handler.load())
-        handler(arrived, g_change_context.load());
+    std::lock_guard<std::mutex> lock(g_change_mutex);
+    if (g_change_handler != nullptr) g_change_handler(arrived, g_change_context);
 }
