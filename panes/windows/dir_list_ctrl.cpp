@@ -199,9 +199,8 @@ int CDirListCtrl::IconOf(const CDirEntry& entry) {
 
 void CDirListCtrl::FillList(const std::string& filter) {
     filter_ = platform::UpperCase(filter);
+    DropRows();
     Freeze();
-    DeleteAllItems();
-    drop_highlight_ = -1;
     for (CDirEntry& entry : Manager().listing) {
         if (entry.name == ".") continue;
         if (!filter_.empty() && entry.isFile &&
@@ -258,6 +257,13 @@ void CDirListCtrl::RefreshPathHistory() {
 void CDirListCtrl::RemoveDirListEntries() {
     LogScope scope("CDirListCtrl::RemoveDirListEntries", 3);
     LogLine(Tag(), 3);
+    DropRows();
+}
+
+void CDirListCtrl::DropRows() {
+    // An edit still open belongs to a row that goes now: it ends cancelled, taking nothing.
+    ++listing_generation_;
+    if (GetEditControl() != nullptr) EndEditLabel(true);
     DeleteAllItems();
     drop_highlight_ = -1;
 }

@@ -126,6 +126,8 @@ class CDirListCtrl : public wxListCtrl {
     void OnEndlabeledit(wxListEvent& event);
     // The rest of an edit's end, once the platform's edit control is gone.
     void FinishEdit(long row, CDirEntry* record, std::string name);
+    // Deletes every row; an open edit ends cancelled.
+    void DropRows();
     void MakeNewFolder(const std::string& name);
     bool RenameEntry(long row, CDirEntry& record, const std::string& name);
     void EndNewFolderWithoutName();
@@ -140,6 +142,9 @@ class CDirListCtrl : public wxListCtrl {
 
     int side_ = 0;
     long drop_highlight_ = -1;
+    // Counts the fillings of the rows; an edit begun under another count has lost its row.
+    unsigned listing_generation_ = 0;
+    unsigned edit_generation_ = 0;
     std::string filter_;
     CVistaBar* status_bar_ = nullptr;
     wxComboBox* path_box_ = nullptr;

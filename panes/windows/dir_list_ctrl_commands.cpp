@@ -71,6 +71,7 @@ void CDirListCtrl::OnFileRename() {
 
 void CDirListCtrl::OnBeginlabeledit(wxListEvent& event) {
     PaneState& state = SharedPaneState();
+    edit_generation_ = listing_generation_;
     const long row = event.GetIndex();
     const CDirEntry* entry = RecordAt(row);
     if (entry == nullptr) return;  // the row of a new folder
@@ -119,6 +120,14 @@ void CDirListCtrl::OnEndlabeledit(wxListEvent& event) {
         event.Veto();
         return;
     }
+    // The rows were filled anew while the edit was open: its row and record are gone, and
+    // the name typed belongs to no entry of the new rows.
+    if (edit_generation_ != listing_generation_) {
+        state.label_edit = false;
+        state.new_folder_mode = false;
+        event.Veto();
+        return;
+    }
     const long row = event.GetIndex();
     CDirEntry* entry = RecordAt(row);
     if (event.IsEditCancelled()) {
@@ -148,8 +157,12 @@ void CDirListCtrl::OnEndlabeledit(wxListEvent& event) {
     if (entry == nullptr && !state.new_folder_mode) return;
     // The rest waits until the platform's edit control is gone: it may re-list the rows and
     // show message boxes.
-    CallAfter([this, row, entry, name = Trimmed(event.GetLabel().utf8_string())] {
-        FinishEdit(row, entry, name);
+    CallAfter([this, row, entry, generation = listing_generation_,
+               name = Trimmed(event.GetLabel().utf8_string())] {
+        if (generation == listing_generation_) return FinishEdit(row, entry, name);
+        PaneState& later = SharedPaneState();
+        later.label_edit = false;
+        later.new_folder_mode = false;
     });
 }
 
