@@ -3,6 +3,7 @@
 #include <wx/choice.h>
 #include <wx/combobox.h>
 #include <wx/dragimag.h>
+#include <wx/evtloop.h>
 #include <wx/statline.h>
 #include <wx/stattext.h>
 
@@ -42,7 +43,7 @@ constexpr int kAboutCommand = 16;
 // receiver; they reach the window as an event on its own thread.
 void PostDeviceChange(bool, void* context) {
     auto* dialog = static_cast<COV_USBDlg*>(context);
-    dialog->CallAfter(&COV_USBDlg::OnDeviceChange);
+    if (dialog != nullptr) dialog->CallAfter(&COV_USBDlg::OnDeviceChange);
 }
 
 }  // namespace
@@ -210,6 +211,7 @@ void COV_USBDlg::OnDeviceChange() {
             break;
         }
         case ReceiverLifecycle::Change::kPulledOut:
+            if (transferring_) receiver_rows_dropped_ = true;
             Pane(1)->RemoveDirListEntries();
             SetDriveInfo(1, "C:\\");  // hides the pie while the receiver is away
             if (!transferring_) idle_ = true;
@@ -291,10 +293,31 @@ void COV_USBDlg::OnMoveOrSize() {
 void COV_USBDlg::OnClose(wxCloseEvent&) {
     LogScope scope("COV_USBDlg::OnClose", 1);
     // A close during a transfer stops it; the window closes once the transfer has unwound.
+    // A close while a question before a transfer or move is open keeps that from starting.
+    close_after_transfer_ = true;
     if (transferring_) {
-        close_after_transfer_ = true;
         CFileProgress::Get().RequestQuit();
         return;
     }
-    if (IsModal()) EndModal(wxID_CANCEL);
+    // Ending this window's loop under a question's own loop would leave both running; the
+    // window ends once the question has gone (EndPendingClose, when idle).
+    if (!OtherModalOpen() && IsModal()) EndModal(wxID_CANCEL);
+}
+
+bool COV_USBDlg::OtherModalOpen() const {
+    for (wxWindow* window : wxTopLevelWindows)
+        if (auto* dialog = dynamic_cast<wxDialog*>(window);
+            dialog != nullptr && dialog != this && dialog->IsModal())
+            return true;
+    return false;
+}
+
+void COV_USBDlg::EndPendingClose() {
+    if (!IsModal() || OtherModalOpen()) return;
+    // The window's own loop, known from an idle moment with no other modal window open. A
+    // question that has just ended may still have its loop running; ending the window from
+    // inside that loop would end the wrong one.
+    wxEventLoopBase* active = wxEventLoopBase::GetActive();
+    if (own_loop_ == nullptr) own_loop_ = active;
+    if (close_after_transfer_ && !transferring_ && active == own_loop_) EndModal(wxID_CANCEL);
 }

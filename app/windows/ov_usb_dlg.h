@@ -17,6 +17,7 @@
 #include "transfer/receiver_lifecycle.h"
 
 class CDirListCtrl;
+class wxEventLoopBase;
 class CFunctionMgr;
 class CIconEdit;
 class CPieProgress;
@@ -97,6 +98,10 @@ class COV_USBDlg : public wxDialog, public PaneHost {
     void OnDragMotion(wxMouseEvent& event);
     // Ends a drag that is under way: the image, the mouse capture and the cursor go.
     void EndDragging();
+    // Whether a modal window other than this one is open (a question, a settings dialog).
+    bool OtherModalOpen() const;
+    // Ends the window when a close came while something else was running, once it is over.
+    void EndPendingClose();
     void OnLButtonUp(wxMouseEvent& event);
     bool DropTargetCheck(wxWindow* window, const wxPoint& screen_point);
     void DropOnOwnPane(const wxPoint& screen_point);
@@ -125,6 +130,9 @@ class COV_USBDlg : public wxDialog, public PaneHost {
     int active_pane_ = 1;
     bool idle_ = true;
     bool dragging_ = false;
+    // The receiver's rows were dropped by a pull-out while a transfer ran.
+    bool receiver_rows_dropped_ = false;
+    wxEventLoopBase* own_loop_ = nullptr;  // the loop of ShowModal, once seen
     bool drop_on_own_pane_ = false;
     bool set_up_done_ = false;
     bool transferring_ = false;

@@ -101,6 +101,7 @@ void COV_USBDlg::BindEvents() {
     });
     Bind(wxEVT_IDLE, [this](wxIdleEvent& event) {
         UpdateButtons();
+        EndPendingClose();
         event.Skip();
     });
     // Help requests show the About box: the program has no help file.
@@ -172,6 +173,7 @@ void COV_USBDlg::OnBnClickedBtCopy() {
     manager.ResetLists();
     CheckOverwriteFiles(manager, &files, Pane(s)->GetCurrentDir(), Pane(t)->GetCurrentDir(),
                         &AskOverwriteInWindow, this);
+    if (close_after_transfer_) return;  // the window was closed while the question was open
     if (files.IsEmpty()) return ShowSummary(manager);
     idle_ = false;
     AddPathHistory(CPreferences::Get().Section(s), Pane(s)->GetCurrentDir());
@@ -201,6 +203,9 @@ void COV_USBDlg::RunTransfer(int s, const std::string& target_folder, CDirList* 
         progress.DestroyWindow();
     }
     Pane(t)->RefreshList();
+    // A receiver that went away during the copy emptied its pane; the engine brought it back.
+    if (s == 1 && receiver_rows_dropped_ && DeviceConnected) Pane(1)->RefreshList();
+    receiver_rows_dropped_ = false;
     idle_ = true;
     SetDriveInfo(s, "");
     SetDriveInfo(t, "");
@@ -211,6 +216,7 @@ void COV_USBDlg::RunTransfer(int s, const std::string& target_folder, CDirList* 
     if (progress.ShutDownRequested()) {
         COvSession::Get().DoSystemShutdown();
     } else if (!quitting) {
+        ShowTransferFailures(this, manager);
         ShowSummary(manager);
     }
     if (quitting && IsModal()) EndModal(wxID_CANCEL);

@@ -26,8 +26,15 @@ const CDirEntry* RowEntry(CDirListCtrl* pane, const wxPoint& screen_point, long*
     return row < 0 ? nullptr : pane->RecordAt(row);
 }
 
+// The row of the parent folder: by its record, for a folder's display name may be ".." too.
 bool IsParentRow(CDirListCtrl* pane, long row) {
-    return row >= 0 && pane->GetItemText(row) == "..";
+    const CDirEntry* entry = pane->RecordAt(row);
+    return entry != nullptr && entry->name == "..";
+}
+
+// A row of the selection is no target: the selection cannot go into itself.
+bool IsSelectedRow(CDirListCtrl* pane, long row) {
+    return row >= 0 && pane->GetItemState(row, wxLIST_STATE_SELECTED) != 0;
 }
 
 // A folder of the pane's side below `folder`, or its parent for "..".
@@ -95,6 +102,12 @@ bool COV_USBDlg::DropTargetCheck(wxWindow* window, const wxPoint& screen_point) 
         return true;
     }
     drop_on_own_pane_ = true;
+    long row = -1;
+    RowEntry(pane, screen_point, &row);
+    if (IsSelectedRow(pane, row)) {
+        pane->EndDropHighlight();
+        return false;
+    }
     return pane->HighlightDropTarget(screen_point, false);
 }
 
@@ -137,17 +150,19 @@ void COV_USBDlg::DropOnOwnPane(const wxPoint& screen_point) {
     long row = -1;
     const CDirEntry* entry = RowEntry(pane, screen_point, &row);
     const bool parent = IsParentRow(pane, row);
-    if (parent || (entry != nullptr && !entry->isFile)) {
+    if (!IsSelectedRow(pane, row) && (parent || (entry != nullptr && !entry->isFile))) {
         const std::string target =
             FolderFor(s, pane->GetCurrentDir(), entry != nullptr ? entry->name : "", parent);
         CFunctionMgr& manager = *COvSession::Get().Manager(s);
         CDirList files = pane->GetSelectedEntries();
+        manager.failures.clear();
         CheckMoveTargets(manager, &files, target, &AskOverwriteInWindow, this);
-        if (!files.IsEmpty()) {
+        if (!files.IsEmpty() && !close_after_transfer_) {
             manager.MoveFiles(&files, target);
             pane->RefreshList();
             SetDriveInfo(s, "");
         }
+        if (!close_after_transfer_) ShowTransferFailures(this, manager);
     }
     idle_ = true;
     drop_on_own_pane_ = false;
@@ -166,6 +181,7 @@ void COV_USBDlg::DropOnOtherPane(const wxPoint& screen_point) {
     manager.ResetLists();
     CheckOverwriteFiles(manager, &files, Pane(s)->GetCurrentDir(), target, &AskOverwriteInWindow,
                         this);
+    if (close_after_transfer_) return;  // the window was closed while the question was open
     if (files.IsEmpty()) return ShowSummary(manager);
     idle_ = false;
     AddPathHistory(CPreferences::Get().Section(s), Pane(s)->GetCurrentDir());

@@ -3,6 +3,7 @@
 #include "app/settings.h"
 #include "app/string_table.h"
 #include "controls/message_box_dialog.h"
+#include "transfer/function_mgr.h"
 
 namespace {
 constexpr int kStringAttention = 117;
@@ -36,4 +37,16 @@ void ShowTransferSummary(wxWindow* parent, const CFunctionMgr& manager) {
     CMessageBoxDialog box(parent, text, LoadResString(kStringSummaryTitle), style);
     box.DoModal();
     settings::SetShowTransferSummary(box.StoredResult() != 1);
+}
+
+void ShowTransferFailures(wxWindow* parent, const CFunctionMgr& manager) {
+    if (manager.failures.empty()) return;
+    // A long list is cut: the box stays on the screen, the log holds every line.
+    constexpr size_t kShownLines = 15;
+    std::string text = "Not everything could be done:\r\n";
+    for (size_t i = 0; i < manager.failures.size() && i < kShownLines; ++i)
+        text += "\r\n" + manager.failures[i];
+    if (manager.failures.size() > kShownLines)
+        text += "\r\n... and " + std::to_string(manager.failures.size() - kShownLines) + " more";
+    ShowMessageBox(parent, text, LoadResString(kStringAttention), message_box::kIconExclamation);
 }

@@ -16,3 +16,7 @@ OverwriteAnswer AskOverwriteInWindow(const std::string& text, void* parent_windo
 // The summary of the manager's last transfer, unless `ShowTransferSummary` is 0; ticking
 // "&Do not show this message again!" turns the setting off.
 void ShowTransferSummary(wxWindow* parent, const CFunctionMgr& manager);
+
+// What the manager's last transfer or move could not do, one line a file, in one box; nothing
+// when everything was done. The log has the same lines.
+void ShowTransferFailures(wxWindow* parent, const CFunctionMgr& manager);

@@ -60,6 +60,26 @@ void AnswerSummaries(int* shown) {
         45000);
 }
 
+void DragAndDrop(const wxPoint& from, const wxPoint& to) {
+    wxUIActionSimulator simulator;
+    simulator.MouseMove(from);
+    PumpFor(600);
+    simulator.MouseDown();
+    // The list begins a drag only after a few moves over the row itself.
+    for (int nudge = 1; nudge <= 4; ++nudge) {
+        simulator.MouseMove(from + wxPoint(3 * nudge, 0));
+        PumpFor(20);
+    }
+    for (int step = 1; step <= 20; ++step) {
+        simulator.MouseMove(from + (to - from) * step / 20);
+        PumpFor(20);
+    }
+    simulator.MouseMove(to);
+    PumpFor(50);
+    simulator.MouseUp();
+    PumpFor(300);
+}
+
 void MainWindowTest::AnswerBoxes(std::function<int(CMessageBoxDialog&)> choose, int bound_ms) {
     answering_ = std::make_unique<wxTimer>();
     auto waited_ms = std::make_shared<int>(0);
@@ -91,7 +111,7 @@ void MainWindowTest::AnswerBoxes(std::function<int(CMessageBoxDialog&)> choose, 
 
 void MainWindowTest::SetUp() {
     ReceiverFixture::SetUp();
-    MakeImage(256ull << 20, 32768);
+    MakeImage(image_bytes_, 32768);
     // A receiver disk with a folder and a recording on it; the window connects itself.
     Connect();
     ASSERT_EQ(pcfm_mkdir("C:\\Recordings"), 0);

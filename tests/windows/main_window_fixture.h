@@ -20,6 +20,9 @@ long RowNamed(CDirListCtrl* pane, const std::string& name);
 wxPoint RowPoint(CDirListCtrl* pane, long row);
 void ClickRow(CDirListCtrl* pane, long row);
 void DoubleClickRow(CDirListCtrl* pane, long row);
+// Presses the mouse at `from` (after the double-click time), moves it as a hand does to `to`
+// and lets go there.
+void DragAndDrop(const wxPoint& from, const wxPoint& to);
 // Answers every summary box with OK from now on, counting them.
 void AnswerSummaries(int* shown);
 
@@ -40,6 +43,7 @@ class MainWindowTest : public ReceiverFixture {
     // Writes a file onto the receiver disk while no window holds it.
     void PutOnReceiver(const std::string& path, const std::string& bytes);
 
+    uint64_t image_bytes_ = 256ull << 20;  // the receiver disk's size, set before SetUp
     std::unique_ptr<ReceiverLifecycle> lifecycle_;
     std::unique_ptr<wxTimer> answering_;
 };

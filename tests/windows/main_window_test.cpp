@@ -349,3 +349,126 @@ TEST_F(MainWindowTest, DragAndDropFromTheReceiverCopiesAFolderToThePc) {
     });
     EXPECT_EQ(ReadFileBytes(Pc("pc/Recordings/news.TP0")), "recording");
 }
+
+TEST_F(MainWindowTest, ACloseWhileTheOverwriteQuestionIsOpenStartsNoCopy) {
+    PutOnReceiver("C:\\clip.ts", "old");
+    bool closed = false;
+    int summaries = 0;
+    Run([&](COV_USBDlg& dialog) {
+        AnswerBoxes([&](CMessageBoxDialog& box) {
+            if (box.GetTitle() != "Attention!") return ++summaries, message_box::kIdOk;
+            closed = true;
+            dialog.Close();  // what the close box and a quit signal do
+            return message_box::kIdYes;
+        });
+        CDirListCtrl* pc = dialog.Pane(0);
+        ClickRow(pc, RowNamed(pc, "clip.ts"));
+        Click(dialog.FindWindow(main_window::kTransfer));
+        PumpFor(500);
+        EXPECT_EQ(CFileProgress::Get().Window(), nullptr);
+    });
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(summaries, 0);
+    Connect();
+    EXPECT_EQ(ReceiverBytes("C:\\clip.ts"), "old");
+}
+
+TEST_F(MainWindowTest, TheReceiverPaneIsListedAgainAfterACopyFromItThatLostTheLink) {
+    PutOnReceiver("C:\\Recordings\\big.TP0", RandomBytes(6 << 20, 4));
+    int summaries = 0;
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* box = dialog.Pane(1);
+        ClickRow(box, RowNamed(box, "Recordings"));
+        emulator::FaultPlan plan;
+        plan.unplug_after_bytes = 2 << 20;
+        plan.replug_after_ms = 2500;
+        receiver_->SetFaultPlan(plan);
+        AnswerSummaries(&summaries);
+        Click(dialog.FindWindow(main_window::kTransfer));
+        ASSERT_TRUE(PumpUntil([&] { return summaries == 1; }, 45000));
+        EXPECT_TRUE(PumpUntil([&] { return RowNamed(box, "Recordings") >= 0; }));
+    });
+    EXPECT_EQ(ReadFileBytes(Pc("pc/Recordings/big.TP0")), RandomBytes(6 << 20, 4));
+}
+
+TEST_F(MainWindowTest, WithinAPaneADropGoesIntoTheFolderUnderItAndNeverIntoTheSelection) {
+    // A folder whose display name is "..": a drop on it goes into it, not one folder up.
+    std::filesystem::create_directories(Pc("pc/x&&.."));
+    std::filesystem::create_directories(Pc("pc/Films/Deep"));
+    WriteFileBytes(Pc("pc/Films/Deep/deep.ts"), "deep");
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        long shown_as_parent = -1;
+        for (long row = 0; row < pc->GetItemCount(); ++row)
+            if (pc->RecordAt(row) != nullptr && pc->RecordAt(row)->name == "x&&..")
+                shown_as_parent = row;
+        ASSERT_GE(shown_as_parent, 0);
+        ClickRow(pc, RowNamed(pc, "notes.txt"));
+        DragAndDrop(RowPoint(pc, RowNamed(pc, "notes.txt")), RowPoint(pc, shown_as_parent));
+        EXPECT_TRUE(PumpUntil([&] { return RowNamed(pc, "notes.txt") < 0; }));
+        // A folder dropped onto itself: nothing of it moves.
+        ClickRow(pc, RowNamed(pc, "Films"));
+        const wxPoint films = RowPoint(pc, RowNamed(pc, "Films"));
+        DragAndDrop(films, films + wxPoint(0, 2));
+        PumpFor(300);
+    });
+    EXPECT_EQ(ReadFileBytes(Pc("pc/x&&../notes.txt")), "notes");
+    EXPECT_EQ(ReadFileBytes(Pc("pc/Films/Deep/deep.ts")), "deep");
+    EXPECT_FALSE(std::filesystem::exists(Pc("pc/Films/deep.ts")));
+}
+
+TEST_F(MainWindowTest, ARefreshWhileARenameIsOpenEndsItAndRenamesNothing) {
+    std::filesystem::create_directories(Pc("pc/r"));
+    for (const char* name : {"a.ts", "b.ts", "c.ts"}) WriteFileBytes(Pc("pc/r/") + name, name);
+    platform::Profile().WriteString("List 0", "LastPath", Pc("pc/r"));
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        ClickRow(pc, RowNamed(pc, "b.ts"));
+        window_test::PressKey(WXK_F2);
+        ASSERT_TRUE(PumpUntil([&] { return pc->GetEditControl() != nullptr; }));
+        pc->GetEditControl()->SelectAll();
+        wxUIActionSimulator simulator;
+        simulator.Text("renamed.ts");
+        PumpFor(50);
+        // Meanwhile another program takes a.ts away, and the user presses F5.
+        std::filesystem::remove(Pc("pc/r/a.ts"));
+        window_test::PressKey(WXK_F5);
+        PumpFor(300);
+        EXPECT_EQ(pc->GetEditControl(), nullptr);
+        simulator.Char(WXK_RETURN);
+        PumpFor(300);
+    });
+    EXPECT_EQ(ReadFileBytes(Pc("pc/r/b.ts")), "b.ts");
+    EXPECT_EQ(ReadFileBytes(Pc("pc/r/c.ts")), "c.ts");
+    EXPECT_FALSE(std::filesystem::exists(Pc("pc/r/renamed.ts")));
+}
+
+// A receiver disk too small for what is copied onto it.
+class SmallReceiverTest : public MainWindowTest {
+  protected:
+    void SetUp() override {
+        image_bytes_ = 24ull << 20;
+        MainWindowTest::SetUp();
+    }
+};
+
+TEST_F(SmallReceiverTest, AFullDiskIsToldBeforeTheSummary) {
+    WriteFileBytes(Pc("pc/big.ts"), RandomBytes(30 << 20, 7));
+    std::vector<std::string> titles, texts;
+    Run([&](COV_USBDlg& dialog) {
+        AnswerBoxes([&](CMessageBoxDialog& box) {
+            titles.push_back(box.GetTitle().utf8_string());
+            texts.push_back(box.Message());
+            if (titles.size() == 1) window_test::SaveScreenshot(&box, "transfer_failures");
+            return box.Plan().buttons.front().command;
+        });
+        CDirListCtrl* pc = dialog.Pane(0);
+        ClickRow(pc, RowNamed(pc, "big.ts"));
+        Click(dialog.FindWindow(main_window::kTransfer));
+        EXPECT_TRUE(PumpUntil([&] { return titles.size() == 2; }, 45000));
+    });
+    ASSERT_EQ(titles.size(), 2u);
+    EXPECT_EQ(titles[0], "Attention!");
+    EXPECT_NE(texts[0].find("full"), std::string::npos) << texts[0];
+    EXPECT_EQ(titles[1], "File Transfer Summary");
+}
