@@ -11,6 +11,7 @@
 #include "app/preferences.h"
 #include "app/string_table.h"
 #include "cli/human_size.h"
+#include "mount/receiver_mount.h"
 #include "panes/entry_sort.h"
 #include "panes/entry_text.h"
 #include "platform/log_files.h"
@@ -462,5 +463,25 @@ int ShowFreeSpace() {
     std::printf("%s free of %s (%s used)\n", HumanSize(space.free_bytes).c_str(),
                 HumanSize(space.total_bytes).c_str(),
                 HumanSize(space.total_bytes - space.free_bytes).c_str());
+    return 0;
+}
+
+int MountReceiver(const std::string& mountpoint, bool read_write) {
+    ReceiverConnection* receiver = ActiveReceiver();
+    if (receiver == nullptr) return Fail("no receiver is open");
+    MountOptions options;
+    options.mountpoint = mountpoint;
+    options.read_write = read_write;
+    options.handle_signals = true;
+    ReceiverMount mount(*receiver, options);
+    std::string error;
+    if (!mount.Mount(&error)) return Fail(error);
+    std::printf(
+        "The receiver's disk is mounted on %s%s; 'fusermount3 -u %s' or Ctrl+C "
+        "unmounts it\n",
+        Visible(mountpoint).c_str(), read_write ? " for reading and writing" : "",
+        Visible(mountpoint).c_str());
+    std::fflush(stdout);
+    mount.Serve();
     return 0;
 }

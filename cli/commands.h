@@ -28,6 +28,9 @@ int RemoveEntries(const std::vector<std::string>& paths, bool confirmed);
 int MakeFolder(const std::string& path);
 int RemoveFolder(const std::string& path);
 int ShowFreeSpace();
+// Serves the receiver's disk as the folder `mountpoint` until it is unmounted (fusermount3 -u,
+// Ctrl+C, SIGTERM).
+int MountReceiver(const std::string& mountpoint, bool read_write);
 
 // Text from the disk as it may reach a terminal: control bytes written as \xNN, so that no
 // name can carry an escape sequence.

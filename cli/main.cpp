@@ -222,6 +222,16 @@ int main(int argc, char** argv) {
                       "testing; the size must leave clusters beyond the disk, as 64M does)");
     auto* devices =
         app.add_subcommand("devices", "list USB mass-storage devices with their VID:PID");
+    auto* mount = app.add_subcommand(
+        "mount",
+        "the receiver's disk as a folder (FUSE), under the names a copy to the PC gives; "
+        "read-only unless --rw; fusermount3 -u FOLDER or Ctrl+C unmounts and writes back");
+    std::string mountpoint;
+    bool read_write = false;
+    mount->add_option("folder", mountpoint, "an empty folder to mount on")->required();
+    mount->add_flag("--rw", read_write,
+                    "also create, write, rename and delete (tm_shift.000 and jukebox are kept; "
+                    "new names must be stored unchanged: printable ASCII, 32.3)");
 
     const std::string word = SubcommandWord(argc, argv);
     const auto subcommands = app.get_subcommands([](const CLI::App*) { return true; });
@@ -280,12 +290,15 @@ int main(int argc, char** argv) {
     DiskConnection connection;
     std::string error;
     // Commands that only read open an image for reading only.
-    const bool read_only = check->parsed() || ls->parsed() || df->parsed() || get->parsed();
+    const bool read_only = check->parsed() || ls->parsed() || df->parsed() || get->parsed() ||
+                           (mount->parsed() && !read_write);
     if (!connection.Open(disk, &error, !check->parsed(), read_only)) {
         std::fprintf(stderr, "tessel: %s\n", error.c_str());
         LogLine(error, 1);
         return connection.UsageProblem() ? kExitUsage : 1;
     }
+    // The mount takes Ctrl+C itself: it unmounts and writes back.
+    if (mount->parsed()) return MountReceiver(mountpoint, read_write);
     InstallStopHandler();
     if (check->parsed()) {
         const CheckReport report = CheckReceiverDisk(connection.Receiver().BlockDriver(),
