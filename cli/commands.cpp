@@ -359,6 +359,8 @@ int MoveEntries(const std::vector<std::string>& sources, const std::string& rece
     TerminalAsker asker(options.policy);
     CheckMoveTargets(box, &files, target, TerminalAsker::AskText, &asker);
     int status = box.skipped_by_user.IsEmpty() ? 0 : 1;
+    // Two sources of one name would go to one place: only the first of them moves.
+    for (const std::string& failure : box.failures) status = Fail(failure);
     for (const CDirEntry& kept : box.skipped_by_user)
         Fail("not moved: " + kept.fullPath + ": " + box.MoveTargetPath(kept, target) +
              " exists and is kept");

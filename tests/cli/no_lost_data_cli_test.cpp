@@ -124,6 +124,27 @@ TEST_F(NoLostDataCliTest, AMoveOntoAnExistingFileAsksFirst) {
     ExpectClean();
 }
 
+TEST_F(NoLostDataCliTest, TwoFilesOfOneNameMovedIntoOneFolderKeepTheSecond) {
+    for (const char* folder : {"C:\\X", "C:\\Y", "C:\\Z"})
+        ASSERT_EQ(Emulated({"mkdir", folder}).status, 0);
+    WriteFileBytes(folder_.File("a.ts"), "from X");
+    ASSERT_EQ(Emulated({"put", folder_.File("a.ts"), "C:\\X"}).status, 0);
+    WriteFileBytes(folder_.File("a.ts"), "from Y");
+    ASSERT_EQ(Emulated({"put", folder_.File("a.ts"), "C:\\Y"}).status, 0);
+
+    // Even with every replacement allowed, the second does not replace the first.
+    const Result mv = Emulated({"--yes-all", "mv", "C:\\X\\a.ts", "C:\\Y\\a.ts", "C:\\Z"});
+    EXPECT_EQ(mv.status, 1);
+    EXPECT_THAT(mv.err, HasSubstr("is not moved"));
+    fs::create_directories(folder_.File("back"));
+    ASSERT_EQ(Emulated({"get", "C:\\Z\\a.ts", folder_.File("back")}).status, 0);
+    EXPECT_EQ(ReadFileBytes(folder_.File("back/a.ts")), "from X");
+    fs::create_directories(folder_.File("still"));
+    ASSERT_EQ(Emulated({"get", "C:\\Y\\a.ts", folder_.File("still")}).status, 0);
+    EXPECT_EQ(ReadFileBytes(folder_.File("still/a.ts")), "from Y");
+    ExpectClean();
+}
+
 TEST_F(NoLostDataCliTest, AProtectedFolderKeepsItsContents) {
     ASSERT_EQ(Emulated({"mkdir", "C:\\JukeBox"}).status, 0);
     WriteFileBytes(folder_.File("song.mp3"), "music");
