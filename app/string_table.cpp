@@ -59,6 +59,8 @@ std::string LoadResString(int id) {
         {9015, "&Help"},
         {9016, "&Do not show this message again!"},
         {9017, "&Do not ask this question again!"},
+        // The warning the desktop's own delete would give: nothing comes back from this one.
+        {9101, "They are deleted for good, not moved to the trash."},
     };
     auto it = kTable.find(id);
     return it == kTable.end() ? std::string() : it->second;

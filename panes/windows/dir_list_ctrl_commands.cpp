@@ -29,6 +29,7 @@ constexpr int kStrNewFolder = 129;
 constexpr int kStrFolderFailed = 130;
 constexpr int kStrRenameFailed = 131;
 constexpr int kStrDeleteFailed = 133;
+constexpr int kStrDeletedForGood = 9101;
 // The system's button set "Yes" and "No".
 constexpr uint32_t kYesNoButtons = 0x4;
 // Names are examined in a buffer of this size; a longer one is refused.
@@ -320,9 +321,9 @@ void CDirListCtrl::DeletePcSelection(bool permanent) {
     }
     if (paths.empty()) return;
     const uint32_t icon = permanent ? message_box::kIconExclamation : message_box::kIconQuestion;
-    if (ShowMessageBox(this, LoadResString(kStrDeleteQuestion), "", kYesNoButtons | icon) !=
-        message_box::kIdYes)
-        return;
+    std::string question = LoadResString(kStrDeleteQuestion);
+    if (permanent) question += "\r\n" + LoadResString(kStrDeletedForGood);
+    if (ShowMessageBox(this, question, "", kYesNoButtons | icon) != message_box::kIdYes) return;
     for (size_t i = 0; i < paths.size(); ++i) {
         std::string error;
         const bool gone = permanent ? platform::DeleteForGood(paths[i], &error)

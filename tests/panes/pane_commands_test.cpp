@@ -17,6 +17,7 @@
 #include "transfer/user_messages.h"
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -33,9 +34,7 @@ struct Answer {
             ASSERT_NE(box, nullptr);
             caption = dialog.GetTitle().utf8_string();
             icon = box->Plan().icon;
-            for (wxWindow* child : dialog.GetChildren())
-                if (child->GetLabel().length() > text.length())
-                    text = child->GetLabel().utf8_string();
+            text = box->Message();
             window_test::Click(box->ButtonFor(answer));
             shown = true;
         });
@@ -252,6 +251,7 @@ TEST_F(PaneTest, DeleteSendsPcEntriesToTheTrashAndShiftDeleteRemovesThemForGood)
         Answer yes(message_box::kIdYes);
         window_test::PressKey(WXK_DELETE);
         ASSERT_TRUE(window_test::PumpUntil([&] { return yes.shown; }));
+        EXPECT_EQ(yes.text, "Do you really want to delete the selected file?");
     }
     window_test::PumpFor(100);
     EXPECT_FALSE(PcExists(PcFile("Alpha")));
@@ -266,6 +266,8 @@ TEST_F(PaneTest, DeleteSendsPcEntriesToTheTrashAndShiftDeleteRemovesThemForGood)
         window_test::PressKey(WXK_DELETE, wxMOD_SHIFT);
         ASSERT_TRUE(window_test::PumpUntil([&] { return yes.shown; }));
         EXPECT_EQ(yes.icon, message_box::kIconExclamation);
+        // Nothing comes back from this one, and the question says so.
+        EXPECT_THAT(yes.text, HasSubstr("deleted for good"));
     }
     window_test::PumpFor(100);
     EXPECT_FALSE(PcExists(PcFile("big.bin")));
