@@ -166,6 +166,8 @@ bool ReceiverMount::Mount(std::string* error) {
     const char* argv[] = {"tessel", "-o", options.c_str()};
     fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
     fuse_ = fuse_new(&args, &ops, sizeof ops, this);
+    // The parse may have copied the arguments.
+    fuse_opt_free_args(&args);
     if (fuse_ == nullptr) {
         *error = "FUSE refused the mount options";
         return false;
@@ -199,6 +201,7 @@ void ReceiverMount::Serve() {
 }
 
 void ReceiverMount::Unmount() {
+    if (!mounted_) return;
     fuse_exit(fuse_);
     if (RunFusermount(options_.mountpoint) != 0) umount2(options_.mountpoint.c_str(), MNT_DETACH);
 }
