@@ -18,6 +18,7 @@
 #include "controls/icon_edit.h"
 #include "controls/message_box_dialog.h"
 #include "controls/sx_button.h"
+#include "controls/window_text.h"
 #include "panes/windows/dir_list_ctrl.h"
 #include "platform/log_files.h"
 #include "platform/pc_volumes.h"
@@ -322,12 +323,17 @@ void COV_USBDlg::OnDriveSelected() {
     Pane(0)->SetCurrentDir(folder);
     Pane(0)->AddDirList();
     Pane(0)->RefreshPathHistory();
-    paths_[0]->SetValue(wxString::FromUTF8(folder));
+    paths_[0]->SetValue(WindowText(folder));
 }
 
 void COV_USBDlg::OnPathSelected(int side) {
     if (!idle_) return;
-    const std::string folder = paths_[side]->GetStringSelection().utf8_string();
+    // The box lists the path history in order: the folder comes from there, as stored (its
+    // shown text need not be the name's bytes).
+    const std::vector<std::string> history = GetPathHistory(CPreferences::Get().Section(side));
+    const int chosen = paths_[side]->GetSelection();
+    if (chosen < 0 || chosen >= static_cast<int>(history.size())) return;
+    const std::string folder = history[chosen];
     if (folder.empty()) return;
     Pane(side)->SetCurrentDir(folder);
     AddPathHistory(CPreferences::Get().Section(side), folder);
@@ -345,9 +351,10 @@ void COV_USBDlg::OnPathSelected(int side) {
 
 void COV_USBDlg::ShowHistoryEntry(int side) {
     const int p = history_position_[side];
-    if (p < static_cast<int>(paths_[side]->GetCount()))
-        paths_[side]->SetValue(paths_[side]->GetString(p));
-    const std::string folder = paths_[side]->GetValue().utf8_string();
+    const std::vector<std::string> history = GetPathHistory(CPreferences::Get().Section(side));
+    if (p < 0 || p >= static_cast<int>(history.size())) return;
+    const std::string folder = history[p];
+    paths_[side]->SetValue(WindowText(folder));
     Pane(side)->SetCurrentDir(folder);
     Pane(side)->RefreshList();
     Pane(side)->SetSelectedInfo();

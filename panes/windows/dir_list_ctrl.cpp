@@ -13,6 +13,7 @@
 #include "app/preferences.h"
 #include "app/string_table.h"
 #include "controls/vista_bar.h"
+#include "controls/window_text.h"
 #include "panes/entry_text.h"
 #include "panes/receiver_path_rules.h"
 #include "panes/selection_summary.h"
@@ -36,10 +37,6 @@ constexpr int kSizeColumn = 2;
 
 std::string ColumnWidthName(int column) {
     return "ColumnWidth " + FormatDec(column);
-}
-
-wxString Text(const std::string& utf8) {
-    return wxString::FromUTF8(utf8);
 }
 
 // One folder up on the PC: the last "/" and what follows go; the root stays.
@@ -138,7 +135,7 @@ void CDirListCtrl::SetHeaderItem() {
     for (int column = 0; column < kColumnCount; ++column) {
         int width = platform::Profile().GetInt(Section(), ColumnWidthName(column), 0);
         if (width == 0) width = kDefaultColumnWidths[column];
-        InsertColumn(column, Text(LoadResString(kColumnHeaders[column])),
+        InsertColumn(column, WindowText(LoadResString(kColumnHeaders[column])),
                      column == kSizeColumn ? wxLIST_FORMAT_RIGHT : wxLIST_FORMAT_LEFT, width);
     }
 }
@@ -206,10 +203,11 @@ void CDirListCtrl::FillList(const std::string& filter) {
         if (!filter_.empty() && entry.isFile &&
             platform::UpperCase(entry.name + entry.epgTitle).find(filter_) == std::string::npos)
             continue;
-        const long row = InsertItem(GetItemCount(), Text(DisplayName(entry.name)), IconOf(entry));
+        const long row =
+            InsertItem(GetItemCount(), WindowText(DisplayName(entry.name)), IconOf(entry));
         SetItemPtrData(row, reinterpret_cast<wxUIntPtr>(&entry));
         for (int column = 1; column < kColumnCount; ++column)
-            SetItem(row, column, Text(ColumnText(entry, column)));
+            SetItem(row, column, WindowText(ColumnText(entry, column)));
     }
     SortRows();
     Thaw();
@@ -240,7 +238,7 @@ void CDirListCtrl::SetCurrentDir(const std::string& path) {
 }
 
 void CDirListCtrl::ShowCurrentDir() {
-    if (path_box_ != nullptr) path_box_->SetValue(Text(GetCurrentDir()));
+    if (path_box_ != nullptr) path_box_->SetValue(WindowText(GetCurrentDir()));
 }
 
 void CDirListCtrl::RefreshPathHistory() {
@@ -248,7 +246,8 @@ void CDirListCtrl::RefreshPathHistory() {
     LogLine(Tag(), 3);
     if (path_box_ != nullptr) {
         path_box_->Clear();
-        for (const std::string& folder : GetPathHistory(Section())) path_box_->Append(Text(folder));
+        for (const std::string& folder : GetPathHistory(Section()))
+            path_box_->Append(WindowText(folder));
     }
     if (host_ != nullptr) host_->OnHistoryChanged(side_);
     if (path_box_ != nullptr && path_box_->GetCount() > 0) path_box_->SetSelection(0);
@@ -359,11 +358,11 @@ void CDirListCtrl::SetSelectedInfo() {
         text += first_file->epgTitle;
         // An empty title would only wipe what the user has on the clipboard.
         if (!first_file->epgTitle.empty() && wxTheClipboard->Open()) {
-            wxTheClipboard->SetData(new wxTextDataObject(Text(first_file->epgTitle)));
+            wxTheClipboard->SetData(new wxTextDataObject(WindowText(first_file->epgTitle)));
             wxTheClipboard->Close();
         }
     }
-    if (status_bar_ != nullptr) status_bar_->SetSecondText(Text(text));
+    if (status_bar_ != nullptr) status_bar_->SetSecondText(WindowText(text));
 }
 
 const CDirList& CDirListCtrl::GetSelectedEntries() {

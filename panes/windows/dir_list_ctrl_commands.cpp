@@ -11,6 +11,7 @@
 #include "app/preferences.h"
 #include "app/string_table.h"
 #include "controls/message_box_dialog.h"
+#include "controls/window_text.h"
 #include "panes/entry_text.h"
 #include "panes/windows/dir_list_ctrl.h"
 #include "panes/windows/pane_state.h"
@@ -34,10 +35,6 @@ constexpr int kStrDeletedForGood = 9101;
 constexpr uint32_t kYesNoButtons = 0x4;
 // Names are examined in a buffer of this size; a longer one is refused.
 constexpr size_t kMaxNewNameBytes = 256;
-
-wxString Text(const std::string& utf8) {
-    return wxString::FromUTF8(utf8);
-}
 
 std::string Trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(" \t\r\n");
@@ -66,7 +63,7 @@ void CDirListCtrl::OnFileRename() {
     const CDirEntry* entry = RecordAt(row);
     if (entry == nullptr) return;
     // A name shown shortened at "&&" is edited in full.
-    SetItemText(row, Text(entry->name));
+    SetItemText(row, WindowText(entry->name));
     EditLabel(row);
 }
 
@@ -81,7 +78,7 @@ void CDirListCtrl::OnBeginlabeledit(wxListEvent& event) {
         state.label_edit = false;
         return;
     }
-    SetItemText(row, Text(entry->name));
+    SetItemText(row, WindowText(entry->name));
     state.label_edit = true;
 }
 
@@ -93,7 +90,7 @@ void CDirListCtrl::InsertNewDir() {
     state.new_folder_mode = true;
     const long count = GetItemCount();
     SetFocus();
-    const long row = InsertItem(count, Text(LoadResString(kStrNewFolder)), icons_.folder);
+    const long row = InsertItem(count, WindowText(LoadResString(kStrNewFolder)), icons_.folder);
     SetItemPtrData(row, 0);
     RefreshItems(0, row);
     if (wxTextCtrl* edit = EditLabel(row)) {
@@ -136,7 +133,7 @@ void CDirListCtrl::OnEndlabeledit(wxListEvent& event) {
         if (state.new_folder_mode) {
             CallAfter(&CDirListCtrl::EndNewFolderWithoutName);
         } else if (entry != nullptr) {
-            SetItemText(row, Text(DisplayName(entry->name)));
+            SetItemText(row, WindowText(DisplayName(entry->name)));
         }
         return;
     }
@@ -149,7 +146,7 @@ void CDirListCtrl::OnEndlabeledit(wxListEvent& event) {
         if (state.new_folder_mode) {
             CallAfter(&CDirListCtrl::EndNewFolderWithoutName);
         } else if (entry != nullptr) {
-            CallAfter([this, row, shown = Text(DisplayName(entry->name))] {
+            CallAfter([this, row, shown = WindowText(DisplayName(entry->name))] {
                 if (row < GetItemCount()) SetItemText(row, shown);
             });
         }
@@ -245,7 +242,7 @@ bool CDirListCtrl::RenameEntry(long row, CDirEntry& entry, const std::string& na
     }
     if (!renamed) {
         if (!Manager().failure.empty()) LogLine(Manager().failure, 3);
-        SetItemText(row, Text(DisplayName(entry.name)));
+        SetItemText(row, WindowText(DisplayName(entry.name)));
         SayFailure(this, kStrRenameFailed);
         return false;
     }
@@ -262,8 +259,8 @@ bool CDirListCtrl::RenameEntry(long row, CDirEntry& entry, const std::string& na
         entry.fullPath = CollapseSlashes(entry.folderPath + "/" + stored);
         SplitPcName(stored, &entry.title, &entry.extension);
     }
-    SetItemText(row, Text(DisplayName(stored)));
-    SetItem(row, 3, Text(ColumnText(entry, 3)));
+    SetItemText(row, WindowText(DisplayName(stored)));
+    SetItem(row, 3, WindowText(ColumnText(entry, 3)));
     return true;
 }
 

@@ -472,3 +472,26 @@ TEST_F(SmallReceiverTest, AFullDiskIsToldBeforeTheSummary) {
     EXPECT_NE(texts[0].find("full"), std::string::npos) << texts[0];
     EXPECT_EQ(titles[1], "File Transfer Summary");
 }
+
+TEST_F(MainWindowTest, NamesThatAreNoUtf8AreShownAndTheirFoldersReachedAgain) {
+    // Latin-1 names, as an old disk has them.
+    const std::string folder =
+        Pc("pc/Fran\xe7"
+           "ais");
+    std::filesystem::create_directories(folder);
+    WriteFileBytes(folder + "/caf\xe9.ts", "coffee");
+    const std::string section = CPreferences::Get().Section(0);
+    AddPathHistory(section, folder);
+    AddPathHistory(section, Pc("pc"));
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        EXPECT_GE(RowNamed(pc,
+                           "Fran\xc3\xa7"
+                           "ais"),
+                  0);
+        PumpFor(100);
+        Click(dialog.FindWindow(main_window::kLeftOlder));
+        EXPECT_EQ(pc->GetCurrentDir(), folder);
+        EXPECT_TRUE(PumpUntil([&] { return RowNamed(pc, "caf\xc3\xa9.ts") >= 0; }));
+    });
+}
