@@ -60,7 +60,7 @@ void AnswerSummaries(int* shown) {
         45000);
 }
 
-void DragAndDrop(const wxPoint& from, const wxPoint& to) {
+void DragAndDrop(const wxPoint& from, const wxPoint& to, const std::function<void(int)>& at_step) {
     wxUIActionSimulator simulator;
     simulator.MouseMove(from);
     PumpFor(600);
@@ -73,6 +73,7 @@ void DragAndDrop(const wxPoint& from, const wxPoint& to) {
     for (int step = 1; step <= 20; ++step) {
         simulator.MouseMove(from + (to - from) * step / 20);
         PumpFor(20);
+        if (at_step) at_step(step);
     }
     simulator.MouseMove(to);
     PumpFor(50);

@@ -20,9 +20,10 @@ long RowNamed(CDirListCtrl* pane, const std::string& name);
 wxPoint RowPoint(CDirListCtrl* pane, long row);
 void ClickRow(CDirListCtrl* pane, long row);
 void DoubleClickRow(CDirListCtrl* pane, long row);
-// Presses the mouse at `from` (after the double-click time), moves it as a hand does to `to`
-// and lets go there.
-void DragAndDrop(const wxPoint& from, const wxPoint& to);
+// Presses the mouse at `from` (after the double-click time, else the press is a double
+// click), moves it as a hand does to `to` in 20 steps (`at_step` runs after each) and lets go.
+void DragAndDrop(const wxPoint& from, const wxPoint& to,
+                 const std::function<void(int)>& at_step = {});
 // Answers every summary box with OK from now on, counting them.
 void AnswerSummaries(int* shown);
 

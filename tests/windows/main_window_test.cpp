@@ -323,27 +323,14 @@ TEST_F(MainWindowTest, DragAndDropFromTheReceiverCopiesAFolderToThePc) {
         ClickRow(box, RowNamed(box, "Recordings"));
         ASSERT_EQ(dialog.ActivePane(), 1);
         AnswerSummaries(&summaries);
-        wxUIActionSimulator simulator;
         // Dropped on the PC pane's empty space: into the folder it shows.
         const wxPoint from = RowPoint(box, RowNamed(box, "Recordings"));
         const wxPoint to = pc->ClientToScreen(wxPoint(pc->GetClientSize().x / 2, 200));
-        simulator.MouseMove(from);
-        // Pressed again after the double-click time, else the press opens the folder.
-        PumpFor(600);
-        simulator.MouseDown();
-        // The list begins a drag only after a few moves over the row itself.
-        for (int nudge = 1; nudge <= 4; ++nudge) {
-            simulator.MouseMove(from + wxPoint(3 * nudge, 0));
-            PumpFor(20);
-        }
-        for (int step = 1; step <= 20; ++step) {
-            simulator.MouseMove(from + (to - from) * step / 20);
-            PumpFor(20);
+        DragAndDrop(from, to, [&](int step) {
             if (step == 10) {
                 EXPECT_TRUE(dialog.Dragging());
             }
-        }
-        simulator.MouseUp();
+        });
         EXPECT_TRUE(PumpUntil([&] { return summaries == 1; }, 30000));
         EXPECT_TRUE(PumpUntil([&] { return RowNamed(pc, "Recordings") >= 0; }));
     });
