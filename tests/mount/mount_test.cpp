@@ -292,3 +292,39 @@ TEST_F(MountTest, AnUnmountWhileAFileIsOpenWritesItBackWhenItCloses) {
     EXPECT_TRUE(ReceiverBytes("C:\\open.TS") == first + second);
     ExpectDiskClean();
 }
+
+TEST_F(MountTest, MoreOpenFilesThanTheFileSystemHasHandlesAreReadAndWrittenInTurn) {
+    constexpr int kFiles = 12;
+    std::vector<std::string> contents;
+    for (int i = 0; i < kFiles; ++i) {
+        contents.push_back(RandomBytes(300000 + i, 20 + i));
+        PutReceiverFile("C:\\in" + std::to_string(i) + ".TS", contents.back());
+    }
+    Connect();
+    StartMount(true);
+    std::vector<std::unique_ptr<OpenFile>> readers, writers;
+    for (int i = 0; i < kFiles; ++i) {
+        readers.push_back(std::make_unique<OpenFile>(
+            open(Mounted("in" + std::to_string(i) + ".TS").c_str(), O_RDONLY)));
+        ASSERT_TRUE(readers.back()->ok()) << i;
+        writers.push_back(std::make_unique<OpenFile>(
+            open(Mounted("out" + std::to_string(i) + ".TS").c_str(), O_WRONLY | O_CREAT, 0644)));
+        ASSERT_TRUE(writers.back()->ok()) << i;
+    }
+    // Each file in turn, a piece at a time: the handles pass from file to file.
+    constexpr size_t kPiece = 70000;
+    for (size_t at = 0; at < contents[0].size(); at += kPiece)
+        for (int i = 0; i < kFiles; ++i) {
+            const std::string got = ReadAt(readers[i]->fd(), at, kPiece);
+            ASSERT_TRUE(got == contents[i].substr(at, kPiece)) << i << " at " << at;
+            ASSERT_TRUE(WriteAll(writers[i]->fd(), got, at)) << i;
+        }
+    for (int i = 0; i < kFiles; ++i) {
+        ASSERT_EQ(readers[i]->Close(), 0);
+        ASSERT_EQ(writers[i]->Close(), 0);
+    }
+    StopMount();
+    for (int i = 0; i < kFiles; ++i)
+        EXPECT_TRUE(ReceiverBytes("C:\\out" + std::to_string(i) + ".TS") == contents[i]) << i;
+    ExpectDiskClean();
+}
