@@ -146,7 +146,7 @@ int RunFusermount(const std::string& mountpoint) {
 
 ReceiverMount::~ReceiverMount() {
     if (fuse_ != nullptr) {
-        if (options_.handle_signals) fuse_remove_signal_handlers(fuse_get_session(fuse_));
+        if (signals_taken_) fuse_remove_signal_handlers(fuse_get_session(fuse_));
         if (mounted_) fuse_unmount(fuse_);
         fuse_destroy(fuse_);
     }
@@ -178,9 +178,12 @@ bool ReceiverMount::Mount(std::string* error) {
         return false;
     }
     mounted_ = true;
-    if (options_.handle_signals && fuse_set_signal_handlers(fuse_get_session(fuse_)) != 0) {
-        *error = "cannot take the signals SIGINT and SIGTERM";
-        return false;
+    if (options_.handle_signals) {
+        if (fuse_set_signal_handlers(fuse_get_session(fuse_)) != 0) {
+            *error = "cannot take the signals SIGINT and SIGTERM";
+            return false;
+        }
+        signals_taken_ = true;
     }
     SetMessages(&g_logged_messages);
     reconnector_ = std::thread([this] {

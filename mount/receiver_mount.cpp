@@ -82,7 +82,7 @@ std::vector<std::string> Components(const std::string& fuse_path) {
 }  // namespace
 
 ReceiverMount::ReceiverMount(ReceiverConnection& connection, MountOptions options)
-    : connection_(connection), options_(std::move(options)) {}
+    : connection_(connection), options_(std::move(options)), mounted_at_(time(nullptr)) {}
 
 bool ReceiverMount::LinkLost() {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -297,6 +297,7 @@ int ReceiverMount::GetAttr(const char* path, struct stat* st) {
         // The mount point itself answers even while the receiver is away.
         st->st_mode = S_IFDIR | 0555 | write_bits;
         st->st_nlink = 2;
+        st->st_mtime = st->st_ctime = st->st_atime = mounted_at_;
         return 0;
     }
     std::lock_guard<std::mutex> hold(mutex_);

@@ -17,6 +17,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -134,7 +135,10 @@ class ReceiverMount {
     std::map<std::string, std::vector<MountEntry>> folders_;
     std::map<std::string, std::unique_ptr<OpenNode>> nodes_;
     uint64_t use_clock_ = 0;
+    // The root folder has no entry of its own: it shows the time of the mount.
+    time_t mounted_at_;
     CBoxFunctionMgr box_;
     fuse* fuse_ = nullptr;
     bool mounted_ = false;
+    bool signals_taken_ = false;
 };
