@@ -30,6 +30,9 @@ constexpr size_t kReadAhead = 256 * 1024;
 // folder and resolving a path need some of them.
 constexpr size_t kMaxFileHandles = 7;
 constexpr size_t kZeroChunk = 64 * 1024;
+// A file being written is written back after this many bytes, as a copy's target is, so that
+// a receiver pulled out keeps all but the last of them.
+constexpr uint64_t kWriteBackInterval = 16ull << 20;
 // The longest name the receiver stores: 32 characters, a dot, an extension of 3.
 constexpr unsigned kLongestName = 36;
 
@@ -194,6 +197,7 @@ int ReceiverMount::WriteBack(OpenNode* node) {
     const ChunkOutcome outcome = node->file.Commit();
     if (outcome.ok()) {
         node->dirty = false;
+        node->unwritten = 0;
         return 0;
     }
     return Failure(outcome.code != 0 ? outcome.code : EDEVICE);
@@ -282,6 +286,9 @@ int ReceiverMount::WriteAt(OpenNode* node, const char* data, size_t size, uint64
     const ChunkOutcome outcome = node->file.WriteChunk(data, static_cast<unsigned>(size));
     node->dirty = true;
     node->size = std::max<uint64_t>(node->size, offset + outcome.bytes);
+    node->unwritten += outcome.bytes;
+    if (outcome.ok() && node->unwritten >= kWriteBackInterval)
+        if (const int error = WriteBack(node); error != 0) return error;
     if (outcome.ok()) return static_cast<int>(size);
     if (outcome.kind == ChunkOutcome::kDiskFull && outcome.bytes > 0)
         return static_cast<int>(outcome.bytes);

@@ -91,8 +91,9 @@ class ReceiverMount {
         std::string folder;
         CRawFile file;  // closed while the link is lost, or when its slot went to another
         bool writable = false;
-        bool dirty = false;   // written since the last write-back
-        bool failed = false;  // written bytes were lost with the link: EIO from now on
+        bool dirty = false;      // written since the last write-back
+        uint64_t unwritten = 0;  // bytes written since the last write-back
+        bool failed = false;     // written bytes were lost with the link: EIO from now on
         int refs = 0;
         uint64_t size = 0;
         uint64_t last_use = 0;

@@ -328,3 +328,24 @@ TEST_F(MountTest, MoreOpenFilesThanTheFileSystemHasHandlesAreReadAndWrittenInTur
         EXPECT_TRUE(ReceiverBytes("C:\\out" + std::to_string(i) + ".TS") == contents[i]) << i;
     ExpectDiskClean();
 }
+
+TEST_F(MountTest, AWriterCutOffByAPulledOutReceiverLeavesWhatWasWrittenBackEvery16MiB) {
+    Connect();
+    StartMount(true);
+    const std::string bytes = RandomBytes(20u << 20, 30);
+    {
+        OpenFile writer(open(Mounted("long.TS").c_str(), O_WRONLY | O_CREAT, 0644));
+        ASSERT_TRUE(writer.ok());
+        for (size_t at = 0; at < bytes.size(); at += 128 * 1024)
+            ASSERT_TRUE(WriteAll(writer.fd(), bytes.substr(at, 128 * 1024), at));
+        receiver_->Unplug();
+        EXPECT_EQ(writer.Close(), -EIO);
+    }
+    receiver_->Plug();
+    ASSERT_TRUE(WaitUntilBack(10));
+    StopMount();
+    const std::string kept = ReceiverBytes("C:\\long.TS");
+    EXPECT_EQ(kept.size(), 16u << 20);
+    EXPECT_TRUE(kept == bytes.substr(0, kept.size()));
+    ExpectDiskClean();
+}
