@@ -2,7 +2,6 @@
 
 #include <set>
 
-#include "platform/text.h"
 #include "transfer/box_function_mgr.h"
 #include "transfer/name_helpers.h"
 
@@ -62,9 +61,4 @@ std::string NewNameProblem(const std::string& name, bool directory) {
         return "a file name needs an extension (a trailing dot for none)";
     if (NaturalPcName(shown) != name) return "it would show as '" + NaturalPcName(shown) + "'";
     return "";
-}
-
-bool IsProtectedReceiverEntry(const std::string& receiver_name, bool directory) {
-    const std::string name = platform::LowerCase(receiver_name);
-    return directory ? name == "jukebox" : name == "tm_shift.000";
 }

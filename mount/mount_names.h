@@ -24,8 +24,3 @@ void AssignPcNames(std::vector<MountEntry>* entries);
 // printable ASCII, at most 32 characters before an extension of at most 3, none of
 // " \ * ? : < > | /, and for a folder no dot.
 std::string NewNameProblem(const std::string& name, bool directory);
-
-// The entries `tessel rm` never deletes: the recorder's time-shift buffer "tm_shift.000" and
-// the folder "jukebox" (in any case). The mount neither deletes, renames, replaces nor
-// truncates them.
-bool IsProtectedReceiverEntry(const std::string& receiver_name, bool directory);

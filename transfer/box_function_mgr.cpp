@@ -376,14 +376,10 @@ bool CBoxFunctionMgr::MoveEntry(CDirEntry entry, const std::string& target_folde
     return true;
 }
 
-namespace {
-
-bool IsProtected(const CDirEntry& entry) {
-    const std::string name = platform::LowerCase(entry.name);
-    return entry.isFile ? name == "tm_shift.000" : name == "jukebox";
+bool IsProtectedReceiverEntry(const std::string& receiver_name, bool directory) {
+    const std::string name = platform::LowerCase(receiver_name);
+    return directory ? name == "jukebox" : name == "tm_shift.000";
 }
-
-}  // namespace
 
 bool CBoxFunctionMgr::DeleteFiles(CDirList* files) {
     LogScope scope("CBoxFunctionMgr::DeleteFiles", 2);
@@ -391,7 +387,7 @@ bool CBoxFunctionMgr::DeleteFiles(CDirList* files) {
     // The whole selection is checked before anything is deleted, so that nothing inside a
     // protected folder goes through it.
     for (const CDirEntry& entry : *files) {
-        if (!IsProtected(entry)) continue;
+        if (!IsProtectedReceiverEntry(entry.name, !entry.isFile)) continue;
         std::snprintf(text, sizeof text, LoadResString(134).c_str(), entry.name.c_str());
         Messages().ShowWarning(text, LoadResString(117));
         failure = entry.fullPath + " is protected";

@@ -41,3 +41,7 @@ class CBoxFunctionMgr : public CFunctionMgr {
 
 // The programme title inside a receiver recording, or empty.
 std::string ReadReceiverEpgTitle(const std::string& receiver_path);
+
+// The entries never deleted: the recorder's time-shift buffer "tm_shift.000" and the folder
+// "jukebox" (in any case).
+bool IsProtectedReceiverEntry(const std::string& receiver_name, bool directory);
