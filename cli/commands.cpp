@@ -347,7 +347,10 @@ int MoveEntries(const std::vector<std::string>& sources, const std::string& rece
         if (!FindReceiverEntry(source, &record, &parent, &why))
             return Fail(why + "; nothing moved");
         if (!record.isFile) return Fail(source + " is a folder; only files are moved");
-        files.Add(record);
+        // One file named twice (however spelt) is moved once.
+        bool named_before = false;
+        for (const CDirEntry& earlier : files) named_before |= earlier.fullPath == record.fullPath;
+        if (!named_before) files.Add(record);
     }
     if (!IsRoot(target)) {
         CDirEntry folder;
