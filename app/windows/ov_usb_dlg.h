@@ -96,8 +96,9 @@ class COV_USBDlg : public wxDialog, public PaneHost {
     // Drag and drop between and within the panes.
     void OnBegindragList(int side);
     void OnDragMotion(wxMouseEvent& event);
-    // Ends a drag that is under way: the image, the mouse capture and the cursor go.
-    void EndDragging();
+    // Ends a drag that is under way: the image, the mouse capture (unless it was lost
+    // already) and the cursor go.
+    void EndDragging(bool capture_lost);
     // Whether a modal window other than this one is open (a question, a settings dialog).
     bool OtherModalOpen() const;
     // Ends the window when a close came while something else was running, once it is over.

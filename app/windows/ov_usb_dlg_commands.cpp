@@ -88,7 +88,7 @@ void COV_USBDlg::BindEvents() {
     }
     Bind(wxEVT_MOTION, &COV_USBDlg::OnDragMotion, this);
     Bind(wxEVT_LEFT_UP, &COV_USBDlg::OnLButtonUp, this);
-    Bind(wxEVT_MOUSE_CAPTURE_LOST, [this](wxMouseCaptureLostEvent&) { EndDragging(); });
+    Bind(wxEVT_MOUSE_CAPTURE_LOST, [this](wxMouseCaptureLostEvent&) { EndDragging(true); });
     Bind(wxEVT_CHAR_HOOK, &COV_USBDlg::OnCharHook, this);
     Bind(wxEVT_CLOSE_WINDOW, &COV_USBDlg::OnClose, this);
     Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
@@ -328,12 +328,15 @@ void COV_USBDlg::OnDriveSelected() {
 
 void COV_USBDlg::OnPathSelected(int side) {
     if (!idle_) return;
-    // The box lists the path history in order: the folder comes from there, as stored (its
-    // shown text need not be the name's bytes).
-    const std::vector<std::string> history = GetPathHistory(CPreferences::Get().Section(side));
-    const int chosen = paths_[side]->GetSelection();
-    if (chosen < 0 || chosen >= static_cast<int>(history.size())) return;
-    const std::string folder = history[chosen];
+    // The folder as stored in the history, found by the text the box shows for it: the shown
+    // text need not be the name's bytes, and the box may lag behind the history's order.
+    const wxString shown = paths_[side]->GetStringSelection();
+    std::string folder;
+    for (const std::string& stored : GetPathHistory(CPreferences::Get().Section(side)))
+        if (WindowText(stored) == shown) {
+            folder = stored;
+            break;
+        }
     if (folder.empty()) return;
     Pane(side)->SetCurrentDir(folder);
     AddPathHistory(CPreferences::Get().Section(side), folder);

@@ -111,11 +111,12 @@ bool COV_USBDlg::DropTargetCheck(wxWindow* window, const wxPoint& screen_point) 
     return pane->HighlightDropTarget(screen_point, false);
 }
 
-void COV_USBDlg::EndDragging() {
+void COV_USBDlg::EndDragging(bool capture_lost) {
     if (!dragging_) return;
     dragging_ = false;
     drag_image_->Hide();
-    drag_image_->EndDrag();
+    // A lost capture is not given back: releasing the mouse there is not allowed.
+    if (!capture_lost) drag_image_->EndDrag();
     drag_image_.reset();
     SetCursor(wxNullCursor);
     // A drag ended by a lost capture drops nothing: no highlight stays behind.
@@ -126,7 +127,7 @@ void COV_USBDlg::EndDragging() {
 void COV_USBDlg::OnLButtonUp(wxMouseEvent& event) {
     if (!dragging_) return event.Skip();
     LogScope scope("COV_USBDlg::OnLButtonUp", 2);
-    EndDragging();
+    EndDragging(false);
     const wxPoint screen = ClientToScreen(event.GetPosition());
     wxWindow* window = wxFindWindowAtPoint(screen);
     if (!DropTargetCheck(window, screen)) {

@@ -175,7 +175,12 @@ void CDirListCtrl::FinishEdit(long row, CDirEntry* entry, std::string name) {
     if (state.new_folder_mode) {
         MakeNewFolder(name);
     } else if (entry != nullptr && RecordAt(row) == entry) {
-        RenameEntry(row, *entry, name);
+        // The name as the edit showed it, unchanged, renames nothing: a name that is no UTF-8
+        // keeps its bytes. The row shows its display name again.
+        if (name != WindowText(entry->name).utf8_string())
+            RenameEntry(row, *entry, name);
+        else
+            SetItemText(row, WindowText(DisplayName(entry->name)));
     }
     state.label_edit = false;
 }

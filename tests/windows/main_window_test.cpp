@@ -1,6 +1,7 @@
 // The main window's panes, commands and connection, driven as a user drives them.
 #include <gtest/gtest.h>
 #include <wx/choice.h>
+#include <wx/combobox.h>
 #include <wx/listctrl.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
@@ -480,5 +481,63 @@ TEST_F(MainWindowTest, NamesThatAreNoUtf8AreShownAndTheirFoldersReachedAgain) {
         Click(dialog.FindWindow(main_window::kLeftOlder));
         EXPECT_EQ(pc->GetCurrentDir(), folder);
         EXPECT_TRUE(PumpUntil([&] { return RowNamed(pc, "caf\xc3\xa9.ts") >= 0; }));
+    });
+}
+
+TEST_F(MainWindowTest, AnUnchangedNameThatIsNoUtf8KeepsItsBytes) {
+    WriteFileBytes(Pc("pc/caf\xe9.ts"), "coffee");
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        ClickRow(pc, RowNamed(pc, "caf\xc3\xa9.ts"));
+        window_test::PressKey(WXK_F2);
+        ASSERT_TRUE(PumpUntil([&] { return pc->GetEditControl() != nullptr; }));
+        wxUIActionSimulator().Char(WXK_RETURN);
+        EXPECT_TRUE(PumpUntil([&] { return pc->GetEditControl() == nullptr; }));
+        PumpFor(300);
+        EXPECT_GE(RowNamed(pc, "caf\xc3\xa9.ts"), 0);
+    });
+    EXPECT_EQ(ReadFileBytes(Pc("pc/caf\xe9.ts")), "coffee");
+    EXPECT_FALSE(std::filesystem::exists(Pc("pc/caf\xc3\xa9.ts")));
+}
+
+TEST_F(MainWindowTest, ACloseDuringADragEndsItCleanly) {
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        CDirListCtrl* box = dialog.Pane(1);
+        ClickRow(pc, RowNamed(pc, "notes.txt"));
+        DragAndDrop(RowPoint(pc, RowNamed(pc, "notes.txt")), RowPoint(box, 0), [&](int step) {
+            if (step == 10) dialog.Close();  // what the close box and a quit signal do
+        });
+        PumpFor(200);
+        EXPECT_FALSE(dialog.Dragging());
+    });
+    EXPECT_EQ(ReadFileBytes(Pc("pc/notes.txt")), "notes");
+}
+
+TEST_F(MainWindowTest, AFolderChosenFromThePathBoxIsTheOneItShows) {
+    std::filesystem::create_directories(Pc("pc/Films"));
+    const std::string section = CPreferences::Get().Section(0);
+    AddPathHistory(section, Pc("pc/Films"));
+    AddPathHistory(section, Pc("pc"));
+    Run([&](COV_USBDlg& dialog) {
+        CDirListCtrl* pc = dialog.Pane(0);
+        auto* box = static_cast<wxComboBox*>(dialog.FindWindow(main_window::kLeftPath));
+        PumpFor(100);
+        // The history changes without the box being filled again (a rename adds the folder).
+        Click(dialog.FindWindow(main_window::kLeftOlder));
+        ASSERT_EQ(pc->GetCurrentDir(), Pc("pc/Films"));
+        ClickRow(pc, RowNamed(pc, "inner.ts"));
+        dialog.OnBnClickedBtRename();
+        ASSERT_TRUE(PumpUntil([&] { return pc->GetEditControl() != nullptr; }));
+        pc->EndEditLabel(true);
+        PumpFor(200);
+        const int shown_as_pc = box->FindString(wxString::FromUTF8(Pc("pc")), true);
+        ASSERT_GE(shown_as_pc, 0);
+        box->SetSelection(shown_as_pc);
+        wxCommandEvent chosen(wxEVT_COMBOBOX, main_window::kLeftPath);
+        chosen.SetInt(shown_as_pc);
+        box->GetEventHandler()->ProcessEvent(chosen);
+        PumpFor(200);
+        EXPECT_EQ(pc->GetCurrentDir(), Pc("pc"));
     });
 }
