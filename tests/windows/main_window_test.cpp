@@ -352,7 +352,8 @@ TEST_F(MainWindowTest, ACloseWhileTheOverwriteQuestionIsOpenStartsNoCopy) {
         CDirListCtrl* pc = dialog.Pane(0);
         ClickRow(pc, RowNamed(pc, "clip.ts"));
         Click(dialog.FindWindow(main_window::kTransfer));
-        PumpFor(500);
+        // The window ends by itself once the question has gone.
+        EXPECT_TRUE(PumpUntil([&] { return !dialog.IsModal(); }, 3000));
         EXPECT_EQ(CFileProgress::Get().Window(), nullptr);
     });
     EXPECT_TRUE(closed);
