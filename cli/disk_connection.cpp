@@ -67,6 +67,11 @@ bool DiskConnection::Prepare(const DiskChoice& choice, std::string* error, bool 
         emulator::FaultPlan plan;
         if (!ParseFaultPlan(choice.emulate_fault, &plan, error)) return false;
         emulated_->SetFaultPlan(plan);
+        if (choice.emulate_speed == "usb2") {
+            emulator::LinkModel usb2;  // the model's defaults are USB 2.0 high speed
+            usb2.paced = true;
+            emulated_->SetLinkModel(usb2);
+        }
         emulator::AttachEmulatedReceiver(emulated_.get());
         config.backend = &emulator::EmulatedLinkBackend();
         config.backing_file = choice.emulate_image;

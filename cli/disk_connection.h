@@ -15,6 +15,8 @@ struct DiskChoice {
     std::string
         emulate_fault;  // --emulate-fault unplug-at=N,unplug-after-bytes=N,replug-after=MS,...
     std::string image;  // --image PATH
+    std::string
+        emulate_speed;  // --emulate-speed usb2: the emulated receiver paced by its link model
 };
 
 class DiskConnection {

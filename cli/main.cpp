@@ -114,8 +114,8 @@ int UsageError(const std::string& text) {
 // The first word that is no option, skipping the values of the options that take one: the
 // subcommand. Empty when there is none.
 std::string SubcommandWord(int argc, char** argv) {
-    static const std::vector<std::string> kWithValue = {"--device", "--emulate", "--emulate-fault",
-                                                        "--image", "--wait"};
+    static const std::vector<std::string> kWithValue = {
+        "--device", "--emulate", "--emulate-fault", "--emulate-speed", "--image", "--wait"};
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         if (word == "--") return i + 1 < argc ? argv[i + 1] : "";
@@ -154,6 +154,10 @@ int main(int argc, char** argv) {
     app.add_option("--emulate-fault", disk.emulate_fault,
                    "faults of the emulated receiver: unplug-at=COMMAND, unplug-after-bytes=N, "
                    "replug-after=MS, fail-transfer=N, latency=MS");
+    app.add_option("--emulate-speed", disk.emulate_speed,
+                   "usb2: the emulated receiver takes as long as a USB 2.0 link would (default: "
+                   "as fast as it can)")
+        ->check(CLI::IsMember({"usb2"}));
     app.add_option(
         "--image", disk.image,
         "a receiver disk image, or the disk itself (/dev/sdX), read and written directly");
@@ -270,6 +274,8 @@ int main(int argc, char** argv) {
         return UsageError("give one disk: --image, --emulate or --device");
     if (!disk.emulate_fault.empty() && disk.emulate_image.empty())
         return UsageError("--emulate-fault goes with --emulate");
+    if (!disk.emulate_speed.empty() && disk.emulate_image.empty())
+        return UsageError("--emulate-speed goes with --emulate");
     copy.policy = yes_all  ? OverwritePolicy::kYesAll
                   : no_all ? OverwritePolicy::kNoAll
                   : resume ? OverwritePolicy::kResume

@@ -65,6 +65,7 @@ struct EmulatedReceiver::State {
     FaultPlan faults;
     LinkModel model;
     Counters counters;
+    std::chrono::steady_clock::time_point link_free_at{};
     uint64_t data_bytes_total = 0;  // for unplug_after_bytes
 
     std::thread replug_thread;
@@ -106,7 +107,22 @@ struct EmulatedReceiver::State {
     void CountData(uint32_t bytes, bool to_device) {
         data_bytes_total += bytes;
         (to_device ? counters.bytes_to_device : counters.bytes_from_device) += bytes;
-        counters.modeled_seconds += bytes / model.payload_bytes_per_second;
+        Charge(bytes / model.payload_bytes_per_second);
+    }
+
+    // The modeled time of what just moved; paced, the link is busy for that long.
+    void Charge(double seconds) {
+        counters.modeled_seconds += seconds;
+        if (!model.paced) return;
+        const auto now = std::chrono::steady_clock::now();
+        link_free_at = std::max(link_free_at, now) +
+                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                           std::chrono::duration<double>(seconds));
+    }
+
+    // When the caller may return from its transfer: paced, once the link is free again.
+    std::chrono::steady_clock::time_point ReturnAt() const {
+        return model.paced ? link_free_at : std::chrono::steady_clock::time_point{};
     }
 
     // Parses a command block wrapper and sets up the data phase the device intends, answering
@@ -120,7 +136,7 @@ struct EmulatedReceiver::State {
             return;
         }
         ++counters.commands;
-        counters.modeled_seconds += model.seconds_per_command;
+        Charge(model.seconds_per_command);
         tag = Le32(cbw + 4);
         host_length = Le32(cbw + 8);
         const bool host_in = (cbw[12] & 0x80) != 0;
@@ -273,6 +289,7 @@ TransferStatus EmulatedReceiver::BulkOut(uint64_t generation, const uint8_t* dat
     uint32_t latency_ms = 0;
     bool unplug_now = false;
     TransferStatus result = TransferStatus::kOk;
+    std::chrono::steady_clock::time_point return_at{};
     {
         std::lock_guard lock(state_->mutex);
         State& s = *state_;
@@ -304,11 +321,13 @@ TransferStatus EmulatedReceiver::BulkOut(uint64_t generation, const uint8_t* dat
             s.Halt();
             return TransferStatus::kStall;
         }
+        return_at = s.ReturnAt();
     }
     if (unplug_now) {
         Unplug();
         result = TransferStatus::kNoDevice;
     }
+    std::this_thread::sleep_until(return_at);
     if (latency_ms != 0) std::this_thread::sleep_for(std::chrono::milliseconds(latency_ms));
     return result;
 }
@@ -317,6 +336,7 @@ TransferStatus EmulatedReceiver::BulkIn(uint64_t generation, uint8_t* data, uint
                                         uint32_t* done) {
     *done = 0;
     bool unplug_now = false;
+    std::chrono::steady_clock::time_point return_at{};
     {
         std::lock_guard lock(state_->mutex);
         State& s = *state_;
@@ -344,11 +364,13 @@ TransferStatus EmulatedReceiver::BulkIn(uint64_t generation, uint8_t* data, uint
             // Nothing to send: the device answers the host's requests with NAK, forever.
             return TransferStatus::kHang;
         }
+        return_at = s.ReturnAt();
     }
     if (unplug_now) {
         Unplug();
         return TransferStatus::kNoDevice;
     }
+    std::this_thread::sleep_until(return_at);
     return TransferStatus::kOk;
 }
 

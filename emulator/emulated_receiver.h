@@ -44,6 +44,9 @@ struct Counters {
 struct LinkModel {
     double payload_bytes_per_second = 53.248e6;
     double seconds_per_command = 250e-6;
+    // Paced: every transfer takes at least the time the model gives it, as over a real link
+    // (the link is busy until the modeled time of what it moved has passed).
+    bool paced = false;
 };
 
 // A status wrapper that no good device would send. After sending it the device has lost step

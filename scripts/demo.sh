@@ -22,7 +22,7 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   printf '[List 0]\nLastPath=%s\n' "$work/PC" > "$work/config/Orvane/OV Tessel USB/settings.ini"
   echo "== the window on the emulated receiver ($disk)"
   echo "   Ctrl+U pulls the receiver's plug and puts it back; close the window to end."
-  exec ./build/app/windows/tessel-gui --emulate "$disk"
+  exec ./build/app/windows/tessel-gui --emulate "$disk" --emulate-speed usb2
 fi
 echo "== no display: the command-line demo"
 

@@ -41,6 +41,8 @@ DiskChoice ParseDiskChoice(int argc, wxChar** argv) {
             choice.emulate_image = value;
         else if (option == "--emulate-fault")
             choice.emulate_fault = value;
+        else if (option == "--emulate-speed")
+            choice.emulate_speed = value;
         else if (option == "--image")
             choice.image = value;
         else

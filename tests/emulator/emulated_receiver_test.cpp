@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -277,6 +278,36 @@ TEST_F(DeviceTest, CountersAndLinkModelAddUpWhatMoved) {
     EXPECT_EQ(c.transfers, 6u);
     EXPECT_EQ(c.bytes_from_device, 1024u);
     EXPECT_NEAR(c.modeled_seconds, 1.0 + 1024 / 1e6, 1e-9);
+}
+
+TEST_F(DeviceTest, APacedLinkTakesAtLeastTheModeledTimeAndAnUnpacedOneIsNotHeldBack) {
+    // Slow enough that the pacing dominates: 0.1 s per command, 1 MB/s.
+    emulator::LinkModel model;
+    model.payload_bytes_per_second = 1e6;
+    model.seconds_per_command = 0.1;
+    const auto reads = [&] {
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(Out(Cbw(50 * 512, true, 0x28, 0, 50)), TransferStatus::kOk);
+            std::string data;
+            EXPECT_EQ(In(&data, 50 * 512), TransferStatus::kOk);
+            EXPECT_EQ(data, link_.ImageBytes(0, 50));
+            Status();
+        }
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    model.paced = true;
+    device_.SetLinkModel(model);
+    device_.ResetCounters();
+    const double paced = reads();
+    const double modeled = device_.GetCounters().modeled_seconds;
+    EXPECT_NEAR(modeled, 3 * (0.1 + 50 * 512 / 1e6), 1e-9);
+    EXPECT_GE(paced,
+              modeled);  // a sleep never ends early; no upper bound is asked of a busy machine
+    // Unpaced, the same reads do not wait for the model: well below its 0.38 s.
+    model.paced = false;
+    device_.SetLinkModel(model);
+    EXPECT_LT(reads(), modeled);
 }
 
 }  // namespace
