@@ -46,6 +46,13 @@ bool PcVolumeSpace(const std::string& path, uint64_t* free_bytes, uint64_t* tota
     return true;
 }
 
+bool PcVolumeBlockSize(const std::string& path, uint64_t* block_bytes) {
+    struct statvfs volume;
+    if (statvfs(ExistingAncestor(path).c_str(), &volume) != 0 || volume.f_frsize == 0) return false;
+    *block_bytes = volume.f_frsize;
+    return true;
+}
+
 std::string VolumeDisplayName(const std::string& mount_point) {
     std::string name = mount_point;
     GUnixMountEntry* entry = g_unix_mount_at(mount_point.c_str(), nullptr);

@@ -23,6 +23,9 @@ std::string VolumeOf(const std::string& path);
 
 // Free and total bytes of the volume that holds `path`; false when they cannot be read.
 bool PcVolumeSpace(const std::string& path, uint64_t* free_bytes, uint64_t* total_bytes);
+// The unit the volume that holds `path` allocates files in (its fragment size); false when it
+// cannot be read.
+bool PcVolumeBlockSize(const std::string& path, uint64_t* block_bytes);
 
 // The desktop's name for the volume mounted at `mount_point`, or the mount point itself.
 std::string VolumeDisplayName(const std::string& mount_point);

@@ -163,12 +163,17 @@ std::string CBoxFunctionMgr::TargetKey(const std::string& path) const {
     return IgnoresCase(folder) ? platform::LowerCase(path) : path;
 }
 
-void CBoxFunctionMgr::MakeTargetFolder(const CDirEntry& folder, const std::string& source_base,
-                                       const std::string& target_folder) {
+std::string CBoxFunctionMgr::PcFolderTarget(const CDirEntry& folder, const std::string& source_base,
+                                            const std::string& target_folder) {
     std::string name = folder.name;
     MakePcPathComponent(name);
-    const std::string path =
-        PcTargetFolder(target_folder, RelativeFolder(folder.folderPath, source_base.size())) + name;
+    return PcTargetFolder(target_folder, RelativeFolder(folder.folderPath, source_base.size())) +
+           name;
+}
+
+void CBoxFunctionMgr::MakeTargetFolder(const CDirEntry& folder, const std::string& source_base,
+                                       const std::string& target_folder) {
+    const std::string path = PcFolderTarget(folder, source_base, target_folder);
     std::string error;
     // A failure shows at the first file inside, which cannot be created.
     if (!platform::MakePcFolder(path, &error)) LogLine("Cannot make " + path + ": " + error, 1);

@@ -22,6 +22,9 @@ class CBoxFunctionMgr : public CFunctionMgr {
     // The PC file a receiver file is copied to: the cleaned name in the target folder, for a
     // split copy the name of its first part.
     static std::string PcTargetName(const CDirEntry& entry, bool split);
+    // The PC folder a receiver folder of the list is made as.
+    static std::string PcFolderTarget(const CDirEntry& folder, const std::string& source_base,
+                                      const std::string& target_folder);
 
   protected:
     std::string NaturalTargetPath(const CDirEntry& entry, const std::string& source_base,

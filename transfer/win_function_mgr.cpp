@@ -215,10 +215,16 @@ std::string CWinFunctionMgr::TargetKey(const std::string& path) const {
     return ToBox(CollapseBackslashes(path));
 }
 
+std::string CWinFunctionMgr::BoxFolderTarget(const CDirEntry& folder,
+                                             const std::string& source_base,
+                                             const std::string& target_folder) {
+    return CollapseBackslashes(BoxTargetFolder(folder, source_base, target_folder) +
+                               BoxFolderName(folder.name));
+}
+
 void CWinFunctionMgr::MakeTargetFolder(const CDirEntry& folder, const std::string& source_base,
                                        const std::string& target_folder) {
-    const std::string path = CollapseBackslashes(
-        BoxTargetFolder(folder, source_base, target_folder) + BoxFolderName(folder.name));
+    const std::string path = BoxFolderTarget(folder, source_base, target_folder);
     // A failure shows at the first file inside, which cannot be created.
     if (pcfm_mkdir(ToBox(path).c_str()) != 0 && pcfm_errno != EEXISTS)
         LogLine("Cannot make " + path + ": " + ReceiverErrorText(pcfm_errno), 1);

@@ -23,6 +23,9 @@ class CWinFunctionMgr : public CFunctionMgr {
     // ASCII as the folders are made on the receiver.
     static std::string BoxTargetFolder(const CDirEntry& entry, const std::string& source_base,
                                        const std::string& target_folder);
+    // The receiver folder a PC folder of the list is made as.
+    static std::string BoxFolderTarget(const CDirEntry& folder, const std::string& source_base,
+                                       const std::string& target_folder);
 
   protected:
     std::string NaturalTargetPath(const CDirEntry& entry, const std::string& source_base,
