@@ -89,6 +89,16 @@ class TargetSide {
                          : CBoxFunctionMgr::PcFolderTarget(folder, source_base, target);
     }
 
+    // Whether the copy leaves the file alone: its PC side is the file that holds the
+    // receiver's disk, which is never read or written as a file of a transfer.
+    bool Untouched(const CDirEntry& entry) const {
+        const ReceiverConnection* receiver = ActiveReceiver();
+        platform::PcFileInfo info;
+        return receiver != nullptr &&
+               platform::InspectPcPath(receiver_ ? entry.fullPath : entry.targetPath, &info) &&
+               receiver->IsBackingFile(info);
+    }
+
     uint64_t Unit() const { return unit_; }
 
   private:
@@ -170,7 +180,7 @@ bool CheckTransferSpace(CFunctionMgr& source, CDirList* files, const std::string
         NewFolderUnits(side, *files, source_base, target_folder) * side.Unit());
     int64_t peak = std::max<int64_t>(running, 0);
     for (const CDirEntry& entry : *files) {
-        if (!entry.isFile) continue;
+        if (!entry.isFile || side.Untouched(entry)) continue;
         running +=
             static_cast<int64_t>(side.Allocation(entry)) - static_cast<int64_t>(side.Held(entry));
         peak = std::max(peak, running);
