@@ -25,6 +25,7 @@
 #include "transfer/receiver_errors.h"
 #include "transfer/receiver_names.h"
 #include "transfer/receiver_operations.h"
+#include "transfer/transfer_space.h"
 #include "transfer/win_function_mgr.h"
 
 namespace {
@@ -124,6 +125,7 @@ struct Tally {
     int kept_unasked = 0;
     bool anything_done = false;  // a file copied, kept or skipped: the summary says something
     bool not_found = false;
+    bool no_room = false;  // a transfer was refused: it would not fit on the target
 };
 
 // Says what the gathering could not take; true when there was nothing.
@@ -131,6 +133,25 @@ bool ReportProblems(const GatherProblems& problems) {
     for (const GatherProblem& problem : problems)
         Fail("not copied: " + problem.path + ": " + problem.reason);
     return problems.empty();
+}
+
+// Whether the planned selection fits in the target's free space; says so when it does not.
+// A target whose space cannot be read is left to the copy's own full-disk handling.
+bool HasRoom(CFunctionMgr& manager, CDirList* selection, const std::string& base,
+             const std::string& target) {
+    TransferSpace space;
+    if (!CheckTransferSpace(manager, selection, base, target, &space)) {
+        LogLine("Free space of " + target + " unknown; copying without the check", 1);
+        return true;
+    }
+    if (space.fits) return true;
+    const bool to_pc = dynamic_cast<CBoxFunctionMgr*>(&manager) != nullptr;
+    Fail("not enough free space " +
+         (to_pc ? "on the PC for " + target : std::string("on the receiver's disk")) + ": " +
+         HumanSize(space.needed_bytes) + " needed, " + HumanSize(space.free_bytes) + " free; " +
+         (manager.copied.IsEmpty() ? "nothing copied" : "nothing more copied") +
+         " (--no-space-check copies anyway)");
+    return false;
 }
 
 // The transfer of one selection with its source base, as the main window runs it.
@@ -141,6 +162,10 @@ bool Transfer(CFunctionMgr& manager, CDirList selection, const std::string& base
                         [&](const OverwriteCase& question) { return asker(question); });
     tally->kept_unasked += asker.KeptUnasked();
     if (selection.IsEmpty()) return true;
+    if (options.check_space && !HasRoom(manager, &selection, base, target)) {
+        tally->no_room = true;
+        return false;
+    }
     manager.progress = TerminalProgress;
     manager.wait_limit_ms = options.wait_seconds * 1000;
     manager.keep_unresumable = options.policy == OverwritePolicy::kResume;
@@ -167,6 +192,7 @@ int TransferResult(const CFunctionMgr& manager, bool ok, const Tally& tally) {
                                                      0;
     // A command that did nothing at all has no summary of zeros to show.
     if (anything || ok) PrintSummary(manager);
+    if (tally.no_room) return 1;
     if (manager.stopped)
         return Fail(
             "stopped; the partial file stays: run the same command again with --resume "
@@ -289,7 +315,7 @@ int GetFiles(const std::vector<std::string>& sources, const std::string& pc_fold
         }
         ok = ReportProblems(problems) && ok;
         ok = Transfer(box, gathered, parent, target, options, &tally) && ok;
-        if (box.stopped || box.TransferEnded()) break;
+        if (box.stopped || box.TransferEnded() || tally.no_room) break;
     }
     return TransferResult(box, ok, tally);
 }
@@ -329,7 +355,7 @@ int PutFiles(const std::vector<std::string>& sources, const std::string& receive
         const CDirList gathered = GatherSelection(one, false, &problems);
         ok = ReportProblems(problems) && ok;
         ok = Transfer(win, gathered, parent, target, options, &tally) && ok;
-        if (win.stopped || win.TransferEnded()) break;
+        if (win.stopped || win.TransferEnded() || tally.no_room) break;
     }
     return TransferResult(win, ok, tally);
 }

@@ -12,6 +12,8 @@ struct CopyOptions {
     OverwritePolicy policy = OverwritePolicy::kAsk;
     // How long a copy waits for a receiver that went away; 0 until it is back or Ctrl+C.
     uint32_t wait_seconds = 0;
+    // A transfer that would not fit in the target's free space is refused before it begins.
+    bool check_space = true;
 };
 
 int ListFolder(const std::string& folder, const std::string& filter, bool long_listing);

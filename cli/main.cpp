@@ -171,6 +171,10 @@ int main(int argc, char** argv) {
     app.add_option("--wait", copy.wait_seconds,
                    "seconds a copy waits for a receiver that went away (default: until it is "
                    "back or Ctrl+C)");
+    bool no_space_check = false;
+    app.add_flag("--no-space-check", no_space_check,
+                 "copy even when the target's free space is smaller than the copy needs "
+                 "(default: such a copy is refused before it begins)");
     std::string folder = "C:\\", filter, target, new_name;
     std::vector<std::string> sources;
     auto* ls = app.add_subcommand("ls", "list a receiver folder with the pane's columns and sort");
@@ -280,6 +284,7 @@ int main(int argc, char** argv) {
                   : no_all ? OverwritePolicy::kNoAll
                   : resume ? OverwritePolicy::kResume
                            : OverwritePolicy::kAsk;
+    copy.check_space = !no_space_check;
     if (mkimage->parsed()) {
         if (sample + hostile + !from.empty() > 1) {
             std::fprintf(stderr, "tessel: --sample, --hostile and --from exclude each other\n");
