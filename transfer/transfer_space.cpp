@@ -31,6 +31,7 @@ class TargetSide {
     TargetSide(bool receiver, uint64_t unit) : receiver_(receiver), unit_(unit) {}
 
     char Separator() const { return receiver_ ? '\\' : '/'; }
+    // The path without doubled or trailing separators ("C:\\" keeps its own), for comparing.
     std::string Normal(const std::string& path) const {
         std::string normal = receiver_ ? CollapseBackslashes(path) : CollapseSlashes(path);
         while (normal.size() > 1 && normal.back() == Separator() &&
@@ -51,8 +52,9 @@ class TargetSide {
         return true;
     }
 
-    // What the file's target will take once written: whole units, each part of a split copy
-    // rounded on its own (a part holds more than kSplitLimit bytes unless it is the last).
+    // What the file's target will take once written: whole units, and for a split copy a unit
+    // more for each further part, as each part ends in a unit of its own (a part holds more
+    // than kSplitLimit bytes unless it is the last, so there are no more parts than counted).
     uint64_t Allocation(const CDirEntry& entry) const {
         const uint64_t parts = entry.targetSplit ? entry.size / (kSplitLimit + 1) + 1 : 1;
         return RoundUp(entry.size, unit_) + (parts - 1) * unit_;
