@@ -31,7 +31,7 @@ class TargetSide {
     TargetSide(bool receiver, uint64_t unit) : receiver_(receiver), unit_(unit) {}
 
     char Separator() const { return receiver_ ? '\\' : '/'; }
-    // The path without doubled or trailing separators ("C:\\" keeps its own), for comparing.
+    // The path without doubled or trailing separators (the root, C:\, keeps its own).
     std::string Normal(const std::string& path) const {
         std::string normal = receiver_ ? CollapseBackslashes(path) : CollapseSlashes(path);
         while (normal.size() > 1 && normal.back() == Separator() &&
