@@ -176,6 +176,10 @@ void COV_USBDlg::OnBnClickedBtCopy() {
                         &AskOverwriteInWindow, this);
     if (close_after_transfer_) return;  // the window was closed while the question was open
     if (files.IsEmpty()) return ShowSummary(manager);
+    if (!ConfirmTransferSpace(this, manager, &files, Pane(s)->GetCurrentDir(),
+                              Pane(t)->GetCurrentDir()) ||
+        close_after_transfer_)
+        return;
     idle_ = false;
     AddPathHistory(CPreferences::Get().Section(s), Pane(s)->GetCurrentDir());
     AddPathHistory(CPreferences::Get().Section(t), Pane(t)->GetCurrentDir());

@@ -184,6 +184,9 @@ void COV_USBDlg::DropOnOtherPane(const wxPoint& screen_point) {
                         this);
     if (close_after_transfer_) return;  // the window was closed while the question was open
     if (files.IsEmpty()) return ShowSummary(manager);
+    if (!ConfirmTransferSpace(this, manager, &files, Pane(s)->GetCurrentDir(), target) ||
+        close_after_transfer_)
+        return;
     idle_ = false;
     AddPathHistory(CPreferences::Get().Section(s), Pane(s)->GetCurrentDir());
     AddPathHistory(CPreferences::Get().Section(t), target_pane->GetCurrentDir());

@@ -1,9 +1,11 @@
 #include "app/windows/transfer_questions.h"
 
+#include "app/log.h"
 #include "app/settings.h"
 #include "app/string_table.h"
 #include "controls/message_box_dialog.h"
 #include "transfer/function_mgr.h"
+#include "transfer/transfer_space.h"
 
 namespace {
 constexpr int kStringAttention = 117;
@@ -49,4 +51,24 @@ void ShowTransferFailures(wxWindow* parent, const CFunctionMgr& manager) {
     if (manager.failures.size() > kShownLines)
         text += "\r\n... and " + std::to_string(manager.failures.size() - kShownLines) + " more";
     ShowMessageBox(parent, text, LoadResString(kStringAttention), message_box::kIconExclamation);
+}
+
+bool ConfirmTransferSpace(wxWindow* parent, CFunctionMgr& source, CDirList* files,
+                          const std::string& source_base, const std::string& target_folder) {
+    TransferSpace space;
+    if (!CheckTransferSpace(source, files, source_base, target_folder, &space)) {
+        LogLine("Free space of " + target_folder + " unknown; copying without the check", 1);
+        return true;
+    }
+    if (space.fits) return true;
+    const std::string text = "There is not enough free space on the target disk:\r\nNeeded:\t" +
+                             FormatSize(space.needed_bytes) + "\r\nFree:\t" +
+                             FormatSize(space.free_bytes) + "\r\nCopy anyway?";
+    LogLine("Not enough free space: " + FormatSize(space.needed_bytes) + " needed, " +
+                FormatSize(space.free_bytes) + " free",
+            2);
+    constexpr uint32_t kYesNo = 4, kSecondButtonDefault = 0x100;
+    return ShowMessageBox(parent, text, LoadResString(kStringAttention),
+                          message_box::kIconExclamation | kYesNo | kSecondButtonDefault) ==
+           message_box::kIdYes;
 }

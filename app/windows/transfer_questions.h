@@ -20,3 +20,9 @@ void ShowTransferSummary(wxWindow* parent, const CFunctionMgr& manager);
 // What the manager's last transfer or move could not do, one line a file, in one box; nothing
 // when everything was done. The log has the same lines.
 void ShowTransferFailures(wxWindow* parent, const CFunctionMgr& manager);
+
+// Before a transfer: when the list would not fit on its target, says both figures and asks
+// whether to copy anyway ("&No" is the default). True to go on, also when the target's free
+// space cannot be read.
+bool ConfirmTransferSpace(wxWindow* parent, CFunctionMgr& source, CDirList* files,
+                          const std::string& source_base, const std::string& target_folder);

@@ -441,25 +441,50 @@ class SmallReceiverTest : public MainWindowTest {
     }
 };
 
-TEST_F(SmallReceiverTest, AFullDiskIsToldBeforeTheSummary) {
+TEST_F(SmallReceiverTest, ACopyThatWouldNotFitAsksFirstAndNoCopiesNothing) {
+    WriteFileBytes(Pc("pc/big.ts"), RandomBytes(30 << 20, 7));
+    std::vector<std::string> texts;
+    Run([&](COV_USBDlg& dialog) {
+        AnswerBoxes([&](CMessageBoxDialog& box) {
+            texts.push_back(box.Message());
+            if (texts.size() == 1) window_test::SaveScreenshot(&box, "transfer_space_question");
+            return message_box::kIdNo;
+        });
+        CDirListCtrl* pc = dialog.Pane(0);
+        ClickRow(pc, RowNamed(pc, "big.ts"));
+        Click(dialog.FindWindow(main_window::kTransfer));
+        EXPECT_TRUE(PumpUntil([&] { return !texts.empty(); }, 20000));
+        PumpFor(500);
+        EXPECT_EQ(CFileProgress::Get().Window(), nullptr);
+    });
+    ASSERT_EQ(texts.size(), 1u);  // the question only: nothing started, nothing to sum up
+    EXPECT_NE(texts[0].find("not enough free space"), std::string::npos) << texts[0];
+    EXPECT_NE(texts[0].find("Copy anyway?"), std::string::npos);
+    Connect();
+    EXPECT_EQ(ReceiverBytes("C:\\big.ts"), "<missing>");
+    ExpectDiskClean();
+}
+
+TEST_F(SmallReceiverTest, CopiedAnywayAFullDiskIsToldBeforeTheSummary) {
     WriteFileBytes(Pc("pc/big.ts"), RandomBytes(30 << 20, 7));
     std::vector<std::string> titles, texts;
     Run([&](COV_USBDlg& dialog) {
         AnswerBoxes([&](CMessageBoxDialog& box) {
             titles.push_back(box.GetTitle().utf8_string());
             texts.push_back(box.Message());
-            if (titles.size() == 1) window_test::SaveScreenshot(&box, "transfer_failures");
-            return box.Plan().buttons.front().command;
+            if (titles.size() == 2) window_test::SaveScreenshot(&box, "transfer_failures");
+            return box.Plan().buttons.front().command;  // yes, copy anyway; then OK
         });
         CDirListCtrl* pc = dialog.Pane(0);
         ClickRow(pc, RowNamed(pc, "big.ts"));
         Click(dialog.FindWindow(main_window::kTransfer));
-        EXPECT_TRUE(PumpUntil([&] { return titles.size() == 2; }, 45000));
+        EXPECT_TRUE(PumpUntil([&] { return titles.size() == 3; }, 45000));
     });
-    ASSERT_EQ(titles.size(), 2u);
-    EXPECT_EQ(titles[0], "Attention!");
-    EXPECT_NE(texts[0].find("full"), std::string::npos) << texts[0];
-    EXPECT_EQ(titles[1], "File Transfer Summary");
+    ASSERT_EQ(titles.size(), 3u);
+    EXPECT_NE(texts[0].find("not enough free space"), std::string::npos) << texts[0];
+    EXPECT_EQ(titles[1], "Attention!");
+    EXPECT_NE(texts[1].find("full"), std::string::npos) << texts[1];
+    EXPECT_EQ(titles[2], "File Transfer Summary");
 }
 
 TEST_F(MainWindowTest, NamesThatAreNoUtf8AreShownAndTheirFoldersReachedAgain) {
