@@ -59,14 +59,6 @@ class CopyTest : public ReceiverFixture {
         return files.IsEmpty() || box_.CopyFiles(&files, receiver_folder, pc_folder);
     }
 
-    std::string ReceiverBytes(const std::string& path) {
-        CRawFile file;
-        if (!file.Open(path.c_str(), CFile::modeRead | CFile::typeBinary)) return "<missing>";
-        std::string bytes(file.GetLength(), '\0');
-        if (!bytes.empty()) file.Read(bytes.data(), static_cast<unsigned>(bytes.size()));
-        return bytes;
-    }
-
     CWinFunctionMgr win_;
     CBoxFunctionMgr box_;
 };

@@ -12,6 +12,7 @@
 #include "platform/profile_store.h"
 #include "platform/tick_count.h"
 #include "pvrdisk/fs/consistency_check.h"
+#include "pvrdisk/fs/raw_file.h"
 #include "pvrdisk/link/usb_link.h"
 #include "pvrdisk/pcfm.h"
 #include "pvrdisk/transport/bulk_only_transport.h"
@@ -109,4 +110,12 @@ void ReceiverFixture::ExpectDiskClean() {
     EXPECT_TRUE(report.Clean()) << FormatCheckReport(report);
     pcfm_set_block_driver(&usb_block_driver);
     ASSERT_EQ(OV_FILE_init(), 0);
+}
+
+std::string ReceiverFixture::ReceiverBytes(const std::string& path) {
+    CRawFile file;
+    if (!file.Open(path.c_str(), CFile::modeRead | CFile::typeBinary)) return "<missing>";
+    std::string bytes(file.GetLength(), '\0');
+    if (!bytes.empty()) file.Read(bytes.data(), static_cast<unsigned>(bytes.size()));
+    return bytes;
 }

@@ -30,6 +30,8 @@ class ReceiverFixture : public ::testing::Test {
                                  const std::string& tail);
 
     std::string Pc(const std::string& name) const { return folder_.File(name); }
+    // The whole file at a receiver path, or "<missing>"; needs the disk connected.
+    std::string ReceiverBytes(const std::string& path);
 
     TempFolder folder_;
     std::string image_;

@@ -81,14 +81,6 @@ class TransferSpaceTest : public ReceiverFixture {
         return space;
     }
 
-    std::string ReceiverBytes(const std::string& path) {
-        CRawFile file;
-        if (!file.Open(path.c_str(), CFile::modeRead | CFile::typeBinary)) return "<missing>";
-        std::string bytes(file.GetLength(), '\0');
-        if (!bytes.empty()) file.Read(bytes.data(), static_cast<unsigned>(bytes.size()));
-        return bytes;
-    }
-
     CWinFunctionMgr win_;
     CBoxFunctionMgr box_;
 };

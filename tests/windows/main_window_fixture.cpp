@@ -151,14 +151,6 @@ void MainWindowTest::Run(const std::function<void(COV_USBDlg&)>& act) {
         60000);
 }
 
-std::string MainWindowTest::ReceiverBytes(const std::string& path) {
-    CRawFile file;
-    if (!file.Open(path.c_str(), CFile::modeRead | CFile::typeBinary)) return "<missing>";
-    std::string bytes(file.GetLength(), '\0');
-    if (!bytes.empty()) file.Read(bytes.data(), static_cast<unsigned>(bytes.size()));
-    return bytes;
-}
-
 void MainWindowTest::PutOnReceiver(const std::string& path, const std::string& bytes) {
     Connect();
     {

@@ -36,8 +36,6 @@ class MainWindowTest : public ReceiverFixture {
 
     // Runs the main window; `act` works in it once it is on the screen, then closes it.
     void Run(const std::function<void(COV_USBDlg&)>& act);
-    // The whole file at a receiver path, or "<missing>"; needs Connect() after Run().
-    std::string ReceiverBytes(const std::string& path);
     // Answers every message box from now on with the command `choose` picks for it, until
     // `choose` returns 0 (that box is left alone) or none has come for `bound_ms`.
     void AnswerBoxes(std::function<int(CMessageBoxDialog&)> choose, int bound_ms = 45000);
