@@ -36,6 +36,15 @@ constexpr uint64_t kWriteBackInterval = 16ull << 20;
 // The longest name the receiver stores: 32 characters, a dot, an extension of 3.
 constexpr unsigned kLongestName = 36;
 
+// 0 when the receiver stores `name` for a new entry unchanged, else the errno that refuses
+// it (the reason goes to the log, after `what`).
+int RefuseNewName(const std::string& what, const std::string& name, bool directory) {
+    const std::string problem = NewNameProblem(name, directory);
+    if (problem.empty()) return 0;
+    LogLine("Mount: " + what + " " + name + ": " + problem, 1);
+    return name.size() > kLongestName ? -ENAMETOOLONG : -EINVAL;
+}
+
 bool IsLinkFailure(int code) {
     return code == EDEVICE || code == ESHORTIO;
 }
@@ -387,11 +396,8 @@ int ReceiverMount::Create(const char* path, fuse_file_info* fi) {
         const int found = Resolve(path, &existing);
         if (found != 0 && found != -ENOENT) return found;
         if (found != 0) {
-            const std::string problem = NewNameProblem(name, false);
-            if (!problem.empty()) {
-                LogLine("Mount: not made: " + name + ": " + problem, 1);
-                return name.size() > kLongestName ? -ENAMETOOLONG : -EINVAL;
-            }
+            if (const int refused = RefuseNewName("not made:", name, false); refused != 0)
+                return refused;
             const std::string receiver_path = JoinReceiverPath(folder, name);
             auto node = std::make_unique<OpenNode>();
             node->path = receiver_path;
@@ -542,10 +548,7 @@ int ReceiverMount::MakeDir(const char* path) {
     const int found = Resolve(path, &existing);
     if (found == 0) return -EEXIST;
     if (found != -ENOENT) return found;
-    if (const std::string problem = NewNameProblem(name, true); !problem.empty()) {
-        LogLine("Mount: not made: " + name + ": " + problem, 1);
-        return name.size() > kLongestName ? -ENAMETOOLONG : -EINVAL;
-    }
+    if (const int refused = RefuseNewName("not made:", name, true); refused != 0) return refused;
     std::string error;
     pcfm_errno = 0;
     const bool made = !MakeReceiverFolder(folder, name, &error).empty();
@@ -602,9 +605,8 @@ int ReceiverMount::Rename(const char* from, const char* to, unsigned flags) {
         if (nodes_.count(existing.path) != 0) return -EBUSY;
         // The replaced entry's stored name is the one that shows as `to`.
         new_name = existing.entry.receiver_name;
-    } else if (const std::string problem = NewNameProblem(name, directory); !problem.empty()) {
-        LogLine("Mount: not renamed to " + name + ": " + problem, 1);
-        return name.size() > kLongestName ? -ENAMETOOLONG : -EINVAL;
+    } else if (const int refused = RefuseNewName("not renamed to", name, directory); refused != 0) {
+        return refused;
     }
     const std::string target = JoinReceiverPath(folder, new_name);
     if (directory) {
