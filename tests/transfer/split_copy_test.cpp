@@ -25,21 +25,8 @@ uint64_t PcSize(const std::string& path) {
     return stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
 }
 
-class SplitCopyTest : public ReceiverFixture {
+class SplitCopyTest : public SplitRecordingFixture {
   protected:
-    void SetUp() override {
-        ReceiverFixture::SetUp();
-        SetFileSystemNameProvider(FatVolume);
-        MakeImage(kSplitImageBytes, kSplitImageCluster);
-        WriteSparseReceiverFile(kSplitSource, recording_.size, recording_.head, recording_.tail);
-        Connect();
-    }
-
-    void TearDown() override {
-        SetFileSystemNameProvider(nullptr);
-        ReceiverFixture::TearDown();
-    }
-
     bool Get() {
         box_.ResetLists();
         EXPECT_TRUE(box_.ReadDir("C:\\"));
@@ -50,7 +37,6 @@ class SplitCopyTest : public ReceiverFixture {
         return box_.CopyFiles(&files, "C:\\", Pc(""));
     }
 
-    SplitRecording recording_;
     CBoxFunctionMgr box_;
 };
 

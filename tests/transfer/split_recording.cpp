@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "transfer/name_helpers.h"
+
 std::string FatVolume(const std::string&) {
     return "vfat";
 }
@@ -56,4 +58,17 @@ bool SplitRecording::PartsMatch(const std::string& folder) const {
     }
     if (offset != size) ADD_FAILURE() << "the parts hold " << offset << " of " << size << " bytes";
     return offset == size;
+}
+
+void SplitRecordingFixture::SetUp() {
+    ReceiverFixture::SetUp();
+    SetFileSystemNameProvider(FatVolume);
+    MakeImage(kSplitImageBytes, kSplitImageCluster);
+    WriteSparseReceiverFile(kSplitSource, recording_.size, recording_.head, recording_.tail);
+    Connect();
+}
+
+void SplitRecordingFixture::TearDown() {
+    SetFileSystemNameProvider(nullptr);
+    ReceiverFixture::TearDown();
 }

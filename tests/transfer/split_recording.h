@@ -28,3 +28,13 @@ struct SplitRecording {
     // holds 4 GiB. Failures are reported through the test.
     bool PartsMatch(const std::string& folder) const;
 };
+
+// The recording at kSplitSource on a receiver image connected through the emulated receiver,
+// with every PC folder taken for FAT (so a copy to the PC is split).
+class SplitRecordingFixture : public ReceiverFixture {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    SplitRecording recording_;
+};

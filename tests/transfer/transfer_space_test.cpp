@@ -213,21 +213,8 @@ TEST_F(TransferSpaceTest, PcTargetsTakeWholeBlocksAndExistingTargetsGiveThemBack
     ExpectDiskClean();
 }
 
-class SplitSpaceTest : public ReceiverFixture {
+class SplitSpaceTest : public SplitRecordingFixture {
   protected:
-    void SetUp() override {
-        ReceiverFixture::SetUp();
-        SetFileSystemNameProvider(FatVolume);
-        MakeImage(kSplitImageBytes, kSplitImageCluster);
-        WriteSparseReceiverFile(kSplitSource, recording_.size, recording_.head, recording_.tail);
-        Connect();
-    }
-    void TearDown() override {
-        SetFileSystemNameProvider(nullptr);
-        ReceiverFixture::TearDown();
-    }
-
-    SplitRecording recording_;
     CBoxFunctionMgr box_;
 };
 
