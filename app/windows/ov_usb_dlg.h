@@ -88,6 +88,9 @@ class COV_USBDlg : public wxDialog, public PaneHost {
 
     // Copies `files` from side `source` to `target_folder` of the other side, with the
     // progress dialog; the overwrite check ran already.
+    // The selection of the active pane into `target_folder` of the other: the overwrite
+    // question, the space check, then the copy.
+    void TransferSelection(const std::string& target_folder, bool disable_window);
     void RunTransfer(int source, const std::string& target_folder, CDirList* files,
                      bool disable_window);
     void ShowSummary(CFunctionMgr& manager);

@@ -168,22 +168,25 @@ void COV_USBDlg::UpdateButtons() {
 void COV_USBDlg::OnBnClickedBtCopy() {
     LogScope scope("COV_USBDlg::OnBnClickedBtCopy", 2);
     if (!idle_) return;
+    TransferSelection(Pane(1 - active_pane_)->GetCurrentDir(), true);
+}
+
+void COV_USBDlg::TransferSelection(const std::string& target_folder, bool disable_window) {
     const int s = active_pane_, t = 1 - s;
     CFunctionMgr& manager = *COvSession::Get().Manager(s);
     CDirList files = Pane(s)->GetSelectedEntries();
     manager.ResetLists();
-    CheckOverwriteFiles(manager, &files, Pane(s)->GetCurrentDir(), Pane(t)->GetCurrentDir(),
+    CheckOverwriteFiles(manager, &files, Pane(s)->GetCurrentDir(), target_folder,
                         &AskOverwriteInWindow, this);
     if (close_after_transfer_) return;  // the window was closed while the question was open
     if (files.IsEmpty()) return ShowSummary(manager);
-    if (!ConfirmTransferSpace(this, manager, &files, Pane(s)->GetCurrentDir(),
-                              Pane(t)->GetCurrentDir()) ||
+    if (!ConfirmTransferSpace(this, manager, &files, Pane(s)->GetCurrentDir(), target_folder) ||
         close_after_transfer_)
         return;
     idle_ = false;
     AddPathHistory(CPreferences::Get().Section(s), Pane(s)->GetCurrentDir());
     AddPathHistory(CPreferences::Get().Section(t), Pane(t)->GetCurrentDir());
-    RunTransfer(s, Pane(t)->GetCurrentDir(), &files, true);
+    RunTransfer(s, target_folder, &files, disable_window);
 }
 
 void COV_USBDlg::RunTransfer(int s, const std::string& target_folder, CDirList* files,

@@ -170,25 +170,12 @@ void COV_USBDlg::DropOnOwnPane(const wxPoint& screen_point) {
 }
 
 void COV_USBDlg::DropOnOtherPane(const wxPoint& screen_point) {
-    const int s = active_pane_, t = 1 - s;
+    const int t = 1 - active_pane_;
     CDirListCtrl* target_pane = Pane(t);
     std::string target = target_pane->GetCurrentDir();
     long row = -1;
     const CDirEntry* entry = RowEntry(target_pane, screen_point, &row);
     if (entry != nullptr && !entry->isFile && !IsParentRow(target_pane, row))
         target = FolderFor(t, target, entry->name, false);
-    CFunctionMgr& manager = *COvSession::Get().Manager(s);
-    CDirList files = Pane(s)->GetSelectedEntries();
-    manager.ResetLists();
-    CheckOverwriteFiles(manager, &files, Pane(s)->GetCurrentDir(), target, &AskOverwriteInWindow,
-                        this);
-    if (close_after_transfer_) return;  // the window was closed while the question was open
-    if (files.IsEmpty()) return ShowSummary(manager);
-    if (!ConfirmTransferSpace(this, manager, &files, Pane(s)->GetCurrentDir(), target) ||
-        close_after_transfer_)
-        return;
-    idle_ = false;
-    AddPathHistory(CPreferences::Get().Section(s), Pane(s)->GetCurrentDir());
-    AddPathHistory(CPreferences::Get().Section(t), target_pane->GetCurrentDir());
-    RunTransfer(s, target, &files, false);
+    TransferSelection(target, false);
 }
