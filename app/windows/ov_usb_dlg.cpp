@@ -43,7 +43,7 @@ constexpr int kAboutCommand = 16;
 // receiver; they reach the window as an event on its own thread.
 void PostDeviceChange(bool, void* context) {
     auto* dialog = static_cast<COV_USBDlg*>(context);
-    if (dialog != nullptr) dialog->CallAfter(&COV_USBDlg::OnDeviceChange);
+    dialog->CallAfter(&COV_USBDlg::OnDeviceChange);
 }
 
 }  // namespace
