@@ -21,6 +21,17 @@ int GetFiles(const std::vector<std::string>& sources, const std::string& pc_fold
              const CopyOptions& options);
 int PutFiles(const std::vector<std::string>& sources, const std::string& receiver_folder,
              const CopyOptions& options);
+// What sync may do beyond copying.
+struct SyncOptions {
+    // Deletes sync's own, unchanged copies of receiver files that are gone.
+    bool delete_gone = false;
+    // Says what would be done and changes nothing.
+    bool dry_run = false;
+};
+// Brings the PC folder in step with the contents of the receiver folder: new files copied,
+// grown ones resumed, equal ones kept; a PC file that differs otherwise is kept and reported.
+int SyncFolder(const std::string& receiver_folder, const std::string& pc_folder,
+               const CopyOptions& copy, const SyncOptions& options);
 int MoveEntries(const std::vector<std::string>& sources, const std::string& receiver_folder,
                 const CopyOptions& options);
 int RenameEntry(const std::string& path, const std::string& new_name);

@@ -193,6 +193,19 @@ int main(int argc, char** argv) {
     put->add_option("paths", sources, "PC files and folders, then the receiver folder")
         ->required()
         ->expected(2, -1);
+    auto* sync = app.add_subcommand(
+        "sync",
+        "keep a PC folder in step with a receiver folder's contents: new files copied, grown "
+        "ones resumed, equal ones kept; a PC file that differs otherwise is kept and reported");
+    std::string sync_source, sync_target;
+    SyncOptions sync_options;
+    sync->add_option("folder", sync_source, "receiver folder")->required();
+    sync->add_option("pc_folder", sync_target, "PC folder")->required();
+    sync->add_flag("--delete", sync_options.delete_gone,
+                   "also delete the files sync copied earlier whose source is gone, unless they "
+                   "changed since (sync's record is .tessel-sync in the PC folder)");
+    sync->add_flag("--dry-run", sync_options.dry_run,
+                   "print what would be done (new, grown, equal, delete, ...) and change nothing");
     auto* mv = app.add_subcommand("mv", "move receiver files into another receiver folder");
     mv->add_option("paths", sources, "receiver files, then the receiver folder")
         ->required()
@@ -302,7 +315,7 @@ int main(int argc, char** argv) {
     std::string error;
     // Commands that only read open an image for reading only.
     const bool read_only = check->parsed() || ls->parsed() || df->parsed() || get->parsed() ||
-                           (mount->parsed() && !read_write);
+                           sync->parsed() || (mount->parsed() && !read_write);
     if (!connection.Open(disk, &error, !check->parsed(), read_only)) {
         std::fprintf(stderr, "tessel: %s\n", error.c_str());
         LogLine(error, 1);
@@ -322,6 +335,7 @@ int main(int argc, char** argv) {
     if (ls->parsed() || rename->parsed() || mkdir->parsed() || rmdir->parsed())
         receiver_paths = {folder};
     if (get->parsed() || mv->parsed() || epg->parsed() || rm->parsed()) receiver_paths = sources;
+    if (sync->parsed()) receiver_paths = {sync_source};
     if (put->parsed() || mv->parsed()) receiver_paths.push_back(target);
     for (const std::string& path : receiver_paths)
         if (const std::string problem = ReceiverPathProblem(path); !problem.empty())
@@ -331,6 +345,7 @@ int main(int argc, char** argv) {
     if (ls->parsed()) status = ListFolder(folder, filter, long_listing);
     if (get->parsed()) status = GetFiles(sources, target, copy);
     if (put->parsed()) status = PutFiles(sources, target, copy);
+    if (sync->parsed()) status = SyncFolder(sync_source, sync_target, copy, sync_options);
     if (mv->parsed()) status = MoveEntries(sources, target, copy);
     if (rename->parsed()) status = RenameEntry(folder, new_name);
     if (epg->parsed()) status = EpgRename(sources);
