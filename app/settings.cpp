@@ -28,5 +28,11 @@ bool ShowTransferSummary() {
 void SetShowTransferSummary(bool show) {
     platform::Profile().WriteInt(kSection, "ShowTransferSummary", show ? 1 : 0);
 }
+bool VerifyCopies() {
+    return Read("VerifyCopies", 0) != 0;
+}
+void SetVerifyCopies(bool verify) {
+    platform::Profile().WriteInt(kSection, "VerifyCopies", verify ? 1 : 0);
+}
 
 }  // namespace settings

@@ -13,5 +13,7 @@ bool KeepEqualFiles();       // default on
 bool AutoResumeFiles();      // default on
 bool ShowTransferSummary();  // default on
 void SetShowTransferSummary(bool show);
+bool VerifyCopies();  // read each copied target back and compare it, default off
+void SetVerifyCopies(bool verify);
 
 }  // namespace settings

@@ -15,6 +15,7 @@ ProgressTexts g_texts;
 std::string g_last_line;
 bool g_file_started = false;
 int g_tenths = 0;
+int g_verify_tenths = 0;
 float g_overall = 0;
 bool g_line_open = false;
 
@@ -38,6 +39,7 @@ bool TerminalProgress(const TransferProgress& progress, void*) {
                 std::fprintf(stderr, "%s -> %s\n", Visible(progress.source).c_str(),
                              Visible(progress.target).c_str());
                 g_tenths = 0;
+                g_verify_tenths = 0;
                 break;
             case TransferProgress::kCopying:
                 if (static_cast<int>(progress.file_percent / 10) > g_tenths) {
@@ -54,6 +56,15 @@ bool TerminalProgress(const TransferProgress& progress, void*) {
                     std::fprintf(stderr,
                                  "  waiting for the receiver (try %d), the file is at %.1f%%\n",
                                  progress.wait_tries + 1, progress.file_percent);
+                break;
+            case TransferProgress::kVerifying:
+                if (static_cast<int>(progress.file_percent / 10) > g_verify_tenths) {
+                    g_verify_tenths = static_cast<int>(progress.file_percent / 10);
+                    std::fprintf(stderr, "  verifying %5.1f%%: %llu MB of %llu MB\n",
+                                 progress.file_percent,
+                                 static_cast<unsigned long long>(progress.file_position >> 20),
+                                 static_cast<unsigned long long>(progress.file_length >> 20));
+                }
                 break;
             case TransferProgress::kOverall:
                 break;
@@ -80,6 +91,11 @@ bool TerminalProgress(const TransferProgress& progress, void*) {
             g_last_line = OneLine(line.text);
             std::fprintf(stderr, "\r\033[K%5.1f%% %s [all %5.1f%%]", progress.file_percent,
                          g_last_line.c_str(), g_overall);
+            g_line_open = true;
+            break;
+        case TransferProgress::kVerifying:
+            std::fprintf(stderr, "\r\033[K%5.1f%% %s [all %5.1f%%]", progress.file_percent,
+                         line.text.c_str(), g_overall);
             g_line_open = true;
             break;
         case TransferProgress::kOverall:

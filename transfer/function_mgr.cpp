@@ -75,6 +75,8 @@ void CFunctionMgr::ResetLists() {
     resumed.RemoveAll();
     skipped_by_user.RemoveAll();
     renamed.clear();
+    verified_files = 0;
+    verify_differences = 0;
 }
 
 void CFunctionMgr::StartTransfer(const CDirList& files) {
@@ -142,8 +144,9 @@ bool CFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
             failure = error.what();
         }
         if (!ok) {
-            // A file that was not copied is not counted as overwritten.
+            // A file that was not copied is not counted as overwritten or resumed.
             RemoveByPath(overwritten, entry);
+            RemoveByPath(resumed, entry);
             if (stopped) return false;
             if (failure.empty()) failure = "copy of " + entry.fullPath + " failed";
             LogLine("Copy failed: " + failure, 1);
@@ -159,6 +162,8 @@ bool CFunctionMgr::CopyFiles(CDirList* files, const std::string& source_base,
             renamed.push_back(entry.fullPath + " stored as " + stored);
             LogLine(renamed.back(), 2);
         }
+        // A stop during a read-back comes after the file was copied whole.
+        if (stopped) return false;
     }
     if (!failures.empty()) failure = failures.back();
     return failures.empty();
@@ -239,10 +244,12 @@ bool CFunctionMgr::CopyOne(const CDirEntry& entry) {
         StampTarget(*target, entry);
         // A split copy may have gone on to later parts.
         const std::string last_written = target->GetFilePath();
+        const bool target_on_receiver = target->ReachedOverLink();
         source->Close();
         target->Close();
-        if (ok) FinishTarget(entry, last_written);
-        return ok;
+        if (!ok) return false;
+        FinishTarget(entry, last_written);
+        return !verify_copies || VerifyTarget(entry, last_written, target_on_receiver);
     }
 }
 

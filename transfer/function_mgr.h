@@ -73,6 +73,19 @@ class CFunctionMgr {
     // An existing target that cannot be resumed is kept (and the file reported), not copied
     // over: for runs that were told to resume partial copies only.
     bool keep_unresumable = false;
+    // The PC side of a copy reads ahead or writes behind on a second thread while the link
+    // moves the other chunk; off only to measure what that brings.
+    bool overlap_pc_side = true;
+    // Each copied target is read back from where it lives and compared with its source; a
+    // difference fails the file (the target is kept).
+    bool verify_copies = false;
+    // Of the transfer since ResetLists: targets read back whole, and those of them that
+    // differed from their source.
+    size_t verified_files = 0;
+    size_t verify_differences = 0;
+    // Called after a file was copied and before it is read back (tests damage targets there).
+    void (*before_verify)(const CDirEntry& entry, void* context) = nullptr;
+    void* before_verify_context = nullptr;
 
     CDirList listing;
     CDirList copied;
@@ -156,6 +169,11 @@ class CFunctionMgr {
   private:
     struct CopyState;
     bool CopyOne(const CDirEntry& entry);
+    // Reads the target just copied back and compares it with a fresh source stream; false
+    // with `failure` set on a difference or when it cannot be read back. `last_written` is
+    // the target's path as its stream had it (the last part of a split copy).
+    bool VerifyTarget(const CDirEntry& entry, const std::string& last_written,
+                      bool target_on_receiver);
     // Waits for a receiver whose link was lost, until it is back and its disk mounted afresh
     // (true), the user stops (`*stop` and `stopped` set) or wait_limit_ms ran out. Streams over
     // the link must have been abandoned before.

@@ -144,6 +144,9 @@ TransferCounts CountTransfer(const CFunctionMgr& manager) {
     counts.resumed = manager.resumed.GetSize();
     counts.equal_kept = manager.equal_kept.GetSize();
     counts.skipped = manager.skipped_by_user.GetSize();
+    counts.verified = manager.verify_copies;
+    counts.verified_files = manager.verified_files;
+    counts.verify_differences = manager.verify_differences;
     const size_t copied = manager.copied.GetSize();
     // Overwritten files that were not copied (a stopped transfer) do not make the count negative.
     counts.copied_new = copied > counts.resumed + counts.overwritten
@@ -158,5 +161,7 @@ std::string SummaryText(const TransferCounts& counts) {
                   static_cast<int>(counts.copied_new), static_cast<int>(counts.overwritten),
                   static_cast<int>(counts.resumed), static_cast<int>(counts.equal_kept),
                   static_cast<int>(counts.skipped));
-    return text;
+    if (!counts.verified) return text;
+    return std::string(text) + "\r\nVerified files: " + std::to_string(counts.verified_files) +
+           ", differences: " + std::to_string(counts.verify_differences);
 }

@@ -39,7 +39,11 @@ void CheckMoveTargets(CFunctionMgr& manager, CDirList* files, const std::string&
 
 struct TransferCounts {
     size_t copied_new = 0, overwritten = 0, resumed = 0, equal_kept = 0, skipped = 0;
+    // Only when the copies were read back.
+    bool verified = false;
+    size_t verified_files = 0, verify_differences = 0;
 };
 TransferCounts CountTransfer(const CFunctionMgr& manager);
-// Text 125 filled with the counts.
+// Text 125 filled with the counts; after a transfer that read its copies back, the line
+// "Verified files: N, differences: M" below it.
 std::string SummaryText(const TransferCounts& counts);

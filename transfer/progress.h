@@ -11,6 +11,7 @@ struct TransferProgress {
         kCopying,     // at most every 234 ms while bytes move
         kOverall,     // at most once a second, right after a kCopying step
         kWaiting,     // twice a second while the receiver is away
+        kVerifying,   // at most every 234 ms while a copied target is read back
     };
     Phase phase = kFileStarts;
     // The target: its receiver path, or the PC file's name without its folder.
@@ -18,7 +19,7 @@ struct TransferProgress {
     // Source and target as people read them (receiver paths in UTF-8), whole.
     std::string source;
     std::string target;
-    uint64_t file_position = 0;  // the source's position
+    uint64_t file_position = 0;  // the source's position; kVerifying: the bytes compared
     uint64_t file_length = 0;
     float file_percent = 0;     // this file, 0 to 100
     float overall_percent = 0;  // the whole transfer, 0 to 100

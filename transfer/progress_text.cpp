@@ -42,6 +42,13 @@ ProgressLine ProgressTexts::Line(const TransferProgress& progress) {
             time_line_ = line;
             return {"", progress.overall_percent, kProgressOverall};
         }
+        case TransferProgress::kVerifying: {
+            char line[128];
+            std::snprintf(line, sizeof line, "Verifying: %" PRId64 " MB of %" PRId64 " MB",
+                          static_cast<int64_t>(progress.file_position >> 20),
+                          static_cast<int64_t>(progress.file_length >> 20));
+            return {line, progress.file_percent, kProgressFile};
+        }
         case TransferProgress::kCopying:
         default: {
             static const std::string format = WithPortableFormats(LoadResString(108));

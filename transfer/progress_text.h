@@ -1,6 +1,6 @@
 // The progress dialog's lines of a progress record, with the program's texts: the file name
-// (mode 0), "%I64d MB of %I64d MB, Transfer speed: ..." with the time line, or the waiting
-// text (mode 1), and the overall percentage (mode 2).
+// (mode 0), "%I64d MB of %I64d MB, Transfer speed: ..." with the time line, the waiting text
+// or "Verifying: N MB of M MB" (mode 1), and the overall percentage (mode 2).
 #pragma once
 
 #include <string>
