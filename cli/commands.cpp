@@ -169,6 +169,7 @@ bool Transfer(CFunctionMgr& manager, CDirList selection, const std::string& base
     manager.progress = TerminalProgress;
     manager.wait_limit_ms = options.wait_seconds * 1000;
     manager.keep_unresumable = options.policy == OverwritePolicy::kResume;
+    manager.verify_copies = options.verify;
     const size_t renamed_before = manager.renamed.size();
     const bool ok = manager.CopyFiles(&selection, base, target);
     FinishProgressLine(ok);
@@ -186,9 +187,10 @@ std::string LogHint() {
 
 int TransferResult(const CFunctionMgr& manager, bool ok, const Tally& tally) {
     const TransferCounts counts = CountTransfer(manager);
+    // A file read back and found different was not copied, but its line is said.
     const bool anything = tally.anything_done || counts.copied_new + counts.overwritten +
                                                          counts.resumed + counts.equal_kept +
-                                                         counts.skipped >
+                                                         counts.skipped + counts.verified_files >
                                                      0;
     // A command that did nothing at all has no summary of zeros to show.
     if (anything || ok) PrintSummary(manager);

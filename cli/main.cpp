@@ -175,6 +175,9 @@ int main(int argc, char** argv) {
     app.add_flag("--no-space-check", no_space_check,
                  "copy even when the target's free space is smaller than the copy needs "
                  "(default: such a copy is refused before it begins)");
+    app.add_flag("--verify", copy.verify,
+                 "read each copied file back from its target and compare it with its source; "
+                 "a difference fails the file (the copy is kept) and the exit status is 1");
     std::string folder = "C:\\", filter, target, new_name;
     std::vector<std::string> sources;
     auto* ls = app.add_subcommand("ls", "list a receiver folder with the pane's columns and sort");
