@@ -1,6 +1,7 @@
 // tessel sync: the receiver folder's new and grown files copied into a PC folder, equal ones
 // kept, and with --delete the copies sync made of files since gone from the receiver deleted.
 #include <cstdio>
+#include <set>
 
 #include "app/log.h"
 #include "app/preferences.h"
@@ -62,8 +63,11 @@ class SyncRun {
         : source_(source), target_(target), copy_(copy) {}
 
     // Copies one batch; with `keep_unresumable` an existing target the engine would not
-    // resume is kept. Records what was written; false when the run must end.
-    bool CopyBatch(CDirList list, bool keep_unresumable, SyncRecords* records) {
+    // resume is kept. Records what was written, and the partial targets of `own_targets` (the
+    // files sync made or owned before) that a stop or failure left; false when the run must
+    // end.
+    bool CopyBatch(CDirList list, bool keep_unresumable, const std::set<std::string>& own_targets,
+                   SyncRecords* records) {
         bool any = false;
         for (const CDirEntry& entry : list) any = any || entry.isFile;
         if (!any) return true;
@@ -76,6 +80,16 @@ class SyncRun {
         for (const CDirEntry& copied : box_.copied)
             for (const auto& [relative, record] : WrittenFiles(copied, target_))
                 (*records)[relative] = record;
+        // A partial target sync wrote is its own: the next run resumes or replaces it.
+        for (const CDirEntry& entry : list) {
+            if (!entry.isFile || own_targets.count(entry.targetPath) == 0) continue;
+            bool done = false;
+            for (const CDirEntry& copied : box_.copied)
+                done = done || copied.fullPath == entry.fullPath;
+            if (done) continue;
+            for (const auto& [relative, record] : WrittenFiles(entry, target_))
+                (*records)[relative] = record;
+        }
         for (const std::string& failure : box_.failures) failed_ = Failed("not copied: " + failure);
         return !box_.stopped && !box_.TransferEnded();
     }
@@ -137,9 +151,13 @@ int SyncFolder(const std::string& receiver_folder, const std::string& pc_folder,
         return run.failed_;
     }
 
-    bool going_on = fits && run.CopyBatch(first, true, &records);
+    std::set<std::string> own_targets;
+    for (const SyncStep& step : plan.steps)
+        if (step.action == SyncAction::kNew || step.action == SyncAction::kReplace)
+            own_targets.insert(step.source.targetPath);
+    bool going_on = fits && run.CopyBatch(first, true, own_targets, &records);
     // Sync's own untouched copies may be written over.
-    going_on = going_on && run.CopyBatch(second, false, &records);
+    going_on = going_on && run.CopyBatch(second, false, own_targets, &records);
     size_t deleted = 0;
     for (const SyncStep& step : plan.steps) {
         if (step.action == SyncAction::kForget) records.erase(step.relative);

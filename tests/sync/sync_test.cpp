@@ -1,0 +1,270 @@
+// tessel sync over a changing receiver folder: what each run copies, resumes, keeps and
+// deletes, what --dry-run leaves alone, and what a hostile record or a file the user changed
+// cannot make it delete or overwrite.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "tests/cli/cli_fixture.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+using namespace cli_test;
+namespace fs = std::filesystem;
+
+using Actions = std::map<std::string, std::string>;
+
+class SyncTest : public CliFixture {
+  protected:
+    void SetUp() override {
+        CliFixture::SetUp();
+        source_ = folder_.File("src");
+        archive_ = folder_.File("archive");
+        fs::create_directories(source_ + "/sub");
+        fs::create_directories(archive_);
+        // Long enough for the engine's resume (above 2 MiB) once it has grown.
+        WriteFileBytes(source_ + "/grows.bin", RandomBytes(3 << 20, 1));
+        WriteFileBytes(source_ + "/stays.bin", RandomBytes(70000, 2));
+        WriteFileBytes(source_ + "/goes.bin", RandomBytes(50000, 3));
+        WriteFileBytes(source_ + "/sub/inner.bin", RandomBytes(40000, 4));
+        ASSERT_EQ(Emulated({"--yes-all", "put", source_, "C:\\"}).status, 0);
+    }
+
+    Result Sync(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {"sync", "C:\\src", archive_};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Emulated(args);
+    }
+
+    // The PC side's file as the receiver holds it after put: changed there by put again.
+    void PutToReceiver(const std::string& relative, const std::string& bytes) {
+        const std::string staging = folder_.File("staging");
+        fs::remove_all(staging);
+        fs::create_directories(staging);
+        WriteFileBytes(staging + "/" + fs::path(relative).filename().string(), bytes);
+        WriteFileBytes(source_ + "/" + relative, bytes);
+        const std::string parent = fs::path(relative).parent_path().string();
+        std::string folder = "C:\\src";
+        if (!parent.empty()) folder += "\\" + parent;
+        const Result put = Emulated(
+            {"--yes-all", "put", staging + "/" + fs::path(relative).filename().string(), folder});
+        ASSERT_EQ(put.status, 0) << put.err;
+    }
+
+    void RemoveFromReceiver(const std::string& name) {
+        ASSERT_EQ(Emulated({"rm", "C:\\src\\" + name}).status, 0);
+        fs::remove(source_ + "/" + name);
+    }
+
+    // Action by PC path, from the lines "ACTION PATH [(reason)]".
+    static Actions ActionsOf(const std::string& out) {
+        Actions actions;
+        std::istringstream lines(out);
+        std::string line;
+        static const std::vector<std::string> kWords = {"new",     "grown",  "replace", "equal",
+                                                        "differs", "failed", "delete",  "kept"};
+        while (std::getline(lines, line)) {
+            const size_t blank = line.find(' ');
+            if (blank == std::string::npos) continue;
+            const std::string word = line.substr(0, blank);
+            if (std::find(kWords.begin(), kWords.end(), word) == kWords.end()) continue;
+            std::string path = line.substr(line.find_first_not_of(' ', blank));
+            const size_t reason = path.find(" (");
+            if (reason != std::string::npos) path.resize(reason);
+            actions[path] = word;
+        }
+        return actions;
+    }
+
+    // Every regular file below `root` by its relative path, with its bytes; the record left out.
+    static std::map<std::string, std::string> Files(const std::string& root) {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(root)) {
+            const std::string relative = fs::relative(entry.path(), root).string();
+            if (entry.is_regular_file() && relative != ".tessel-sync")
+                files[relative] = ReadFileBytes(entry.path().string());
+        }
+        return files;
+    }
+
+    // Everything below `root`, the record too: kind, bytes and modification time.
+    static std::map<std::string, std::string> Snapshot(const std::string& root) {
+        std::map<std::string, std::string> all;
+        for (const auto& entry : fs::recursive_directory_iterator(root)) {
+            struct stat info {};
+            lstat(entry.path().c_str(), &info);
+            all[entry.path().string()] =
+                std::to_string(info.st_mode) + " " + std::to_string(info.st_mtime) + " " +
+                (S_ISREG(info.st_mode) ? ReadFileBytes(entry.path().string()) : "");
+        }
+        return all;
+    }
+
+    std::string source_, archive_;
+};
+
+TEST_F(SyncTest, ThreeRunsFollowTheSourceAndDeleteOnlyWithDelete) {
+    const Result first = Sync();
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(ActionsOf(first.out), (Actions{{"goes.bin", "new"},
+                                             {"grows.bin", "new"},
+                                             {"stays.bin", "new"},
+                                             {"sub/inner.bin", "new"}}));
+    EXPECT_EQ(Files(archive_), Files(source_));
+    // A file of the user's own in the archive, not copied by sync.
+    WriteFileBytes(archive_ + "/mine.txt", "my notes");
+
+    // Grown at its end, as a recording still being made.
+    std::string grown = ReadFileBytes(source_ + "/grows.bin");
+    grown += RandomBytes(2 << 20, 5);
+    PutToReceiver("grows.bin", grown);
+    PutToReceiver("sub/added.bin", RandomBytes(30000, 6));
+    RemoveFromReceiver("goes.bin");
+
+    const Result second = Sync();
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(ActionsOf(second.out), (Actions{{"goes.bin", "kept"},
+                                              {"grows.bin", "grown"},
+                                              {"stays.bin", "equal"},
+                                              {"sub/added.bin", "new"},
+                                              {"sub/inner.bin", "equal"}}));
+    EXPECT_THAT(second.out, HasSubstr("--delete deletes it"));
+    EXPECT_TRUE(ReadFileBytes(archive_ + "/grows.bin") == grown);
+    EXPECT_TRUE(fs::exists(archive_ + "/goes.bin"));
+
+    const Result third = Sync({"--delete"});
+    ASSERT_EQ(third.status, 0) << third.err;
+    EXPECT_EQ(ActionsOf(third.out), (Actions{{"goes.bin", "delete"},
+                                             {"grows.bin", "equal"},
+                                             {"stays.bin", "equal"},
+                                             {"sub/added.bin", "equal"},
+                                             {"sub/inner.bin", "equal"}}));
+    EXPECT_FALSE(fs::exists(archive_ + "/goes.bin"));
+    EXPECT_EQ(ReadFileBytes(archive_ + "/mine.txt"), "my notes");
+    fs::remove(archive_ + "/mine.txt");
+    EXPECT_EQ(Files(archive_), Files(source_));
+}
+
+TEST_F(SyncTest, ADryRunChangesNothingAndListsWhatTheRunThenDoes) {
+    ASSERT_EQ(Sync().status, 0);
+    std::string grown = ReadFileBytes(source_ + "/grows.bin") + RandomBytes(1 << 20, 7);
+    PutToReceiver("grows.bin", grown);
+    PutToReceiver("added.bin", RandomBytes(1000, 8));
+    RemoveFromReceiver("goes.bin");
+
+    const auto before = Snapshot(archive_);
+    ASSERT_TRUE(before.count(archive_ + "/.tessel-sync"));
+    const Result dry = Sync({"--delete", "--dry-run"});
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_THAT(dry.out, HasSubstr("dry run: nothing changed"));
+    EXPECT_EQ(Snapshot(archive_), before);
+
+    const Result real = Sync({"--delete"});
+    ASSERT_EQ(real.status, 0) << real.err;
+    EXPECT_EQ(ActionsOf(dry.out), ActionsOf(real.out));
+    EXPECT_EQ(ActionsOf(real.out), (Actions{{"added.bin", "new"},
+                                            {"goes.bin", "delete"},
+                                            {"grows.bin", "grown"},
+                                            {"stays.bin", "equal"},
+                                            {"sub/inner.bin", "equal"}}));
+    EXPECT_EQ(Files(archive_), Files(source_));
+
+    // Up to date: nothing to do is success.
+    const Result again = Sync({"--delete"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_THAT(again.out, HasSubstr("0 new, 0 grown, 0 replaced, 4 equal, 0 deleted, 0 kept"));
+}
+
+TEST_F(SyncTest, AHostileRecordDeletesNothingOutsideTheArchive) {
+    ASSERT_EQ(Sync().status, 0);
+    RemoveFromReceiver("goes.bin");
+    const std::string outside = folder_.File("outside");
+    fs::create_directories(outside);
+    const std::string victim = outside + "/victim.bin";
+    WriteFileBytes(victim, "precious");
+    struct stat info {};
+    ASSERT_EQ(stat(victim.c_str(), &info), 0);
+    const std::string fits = std::to_string(info.st_size) + " " + std::to_string(info.st_mtime);
+    fs::create_directory_symlink(outside, archive_ + "/link");
+    fs::create_symlink(victim, archive_ + "/filelink");
+
+    // The record of goes.bin stays among the hostile lines, and a torn line at the end.
+    std::string record = ReadFileBytes(archive_ + "/.tessel-sync");
+    std::string goes;
+    std::istringstream lines(record);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(" goes.bin") != std::string::npos) goes = line;
+    ASSERT_FALSE(goes.empty()) << record;
+    const std::string depth = fs::relative(victim, archive_).string();
+    WriteFileBytes(archive_ + "/.tessel-sync",
+                   "tessel-sync 1\n" + fits + " ../outside/victim.bin\n" + fits + " " + depth +
+                       "\n" + fits + " " + victim + "\n" + fits + " link/victim.bin\n" + fits +
+                       " sub/../../outside/victim.bin\n" + fits + " filelink\n" + fits +
+                       " .tessel-sync\nnonsense line\n" + goes + "\n" + fits + " stays.b");
+
+    const Result run = Sync({"--delete"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFileBytes(victim), "precious");
+    EXPECT_TRUE(fs::is_symlink(archive_ + "/link"));
+    EXPECT_TRUE(fs::is_symlink(archive_ + "/filelink"));
+    EXPECT_EQ(ActionsOf(run.out)["goes.bin"], "delete");
+    EXPECT_FALSE(fs::exists(archive_ + "/goes.bin"));
+    EXPECT_TRUE(fs::exists(archive_ + "/stays.bin"));
+    // The record written anew is whole and holds no hostile line.
+    const std::string rewritten = ReadFileBytes(archive_ + "/.tessel-sync");
+    EXPECT_EQ(rewritten.rfind("tessel-sync 1\n", 0), 0u);
+    EXPECT_EQ(rewritten.find(".."), std::string::npos) << rewritten;
+    EXPECT_EQ(rewritten.find(outside), std::string::npos) << rewritten;
+
+    // A record that is a link out of the archive is not read at all.
+    fs::remove(archive_ + "/.tessel-sync");
+    fs::create_symlink(victim, archive_ + "/.tessel-sync");
+    const Result linked = Sync({"--delete"});
+    EXPECT_EQ(linked.status, 1);
+    EXPECT_THAT(linked.err, HasSubstr(".tessel-sync"));
+    EXPECT_EQ(ReadFileBytes(victim), "precious");
+}
+
+TEST_F(SyncTest, AFileTheUserChangedIsNeitherOverwrittenNorDeleted) {
+    ASSERT_EQ(Sync().status, 0);
+    // Both changed in the archive after sync wrote them.
+    const std::string theirs = RandomBytes(70000, 9);
+    WriteFileBytes(archive_ + "/stays.bin", theirs);
+    const auto written = fs::last_write_time(archive_ + "/stays.bin");
+    fs::last_write_time(archive_ + "/stays.bin", written + std::chrono::minutes(5));
+    WriteFileBytes(archive_ + "/goes.bin", "rewritten by the user");
+    RemoveFromReceiver("goes.bin");
+
+    const Result run = Sync({"--delete"});
+    EXPECT_EQ(run.status, 1);
+    const Actions actions = ActionsOf(run.out);
+    EXPECT_EQ(actions.at("stays.bin"), "differs");
+    EXPECT_EQ(actions.at("goes.bin"), "kept");
+    EXPECT_THAT(run.err, HasSubstr(archive_ + "/stays.bin"));
+    EXPECT_TRUE(ReadFileBytes(archive_ + "/stays.bin") == theirs);
+    EXPECT_EQ(ReadFileBytes(archive_ + "/goes.bin"), "rewritten by the user");
+}
+
+TEST_F(SyncTest, AStoppedSyncEndsWith130AndTheNextRunResumesItsPartialCopy) {
+    const std::string data = RandomBytes(24 * 1048576 + 3, 10);
+    PutToReceiver("long.bin", data);
+    // 4 ms a command: the copy of 384 chunks takes about 1.5 s; it is stopped after 6 MB.
+    const Result stopped = RunInterrupted(
+        {"--emulate", image_, "--emulate-fault", "latency=4", "sync", "C:\\src", archive_}, 6);
+    EXPECT_EQ(stopped.status, 130) << stopped.err;
+    const uint64_t partial = fs::file_size(archive_ + "/long.bin");
+    EXPECT_GT(partial, 2u << 20);
+    EXPECT_LT(partial, data.size());
+
+    const Result again = Sync();
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(ActionsOf(again.out)["long.bin"], "grown");
+    EXPECT_EQ(Files(archive_), Files(source_));
+}
+
+}  // namespace
