@@ -27,6 +27,7 @@ std::vector<ControlPlace> MainWindowLayout(int W, int H) {
         {kRename, x, 166, 130, 25},
         {kDelete, x, 199, 130, 25},
         {kCreateDir, x, 233, 130, 25},
+        {kVerify, x, 266, 130, 21},
         {kSettings, x, H - 91, 130, 25},
         {kAbout, x, H - 63, 130, 60},
     };

@@ -23,6 +23,8 @@ inline constexpr int kLeftInfo = 1043, kRightInfo = 1044;
 inline constexpr int kCreateDir = 1045, kAbout = 1046;
 inline constexpr int kSeparator = 1047, kPvrLabel = 1048;
 inline constexpr int kSearch = 1053;
+// The check box "Verify copies", beyond the window's original controls.
+inline constexpr int kVerify = 1054;
 }  // namespace main_window
 
 std::vector<ControlPlace> MainWindowLayout(int width, int height);

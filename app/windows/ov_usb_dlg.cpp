@@ -1,5 +1,6 @@
 #include "app/windows/ov_usb_dlg.h"
 
+#include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/combobox.h>
 #include <wx/dragimag.h>
@@ -135,6 +136,9 @@ void COV_USBDlg::CreateControls() {
     create_dir_ = new CSXButton(this, kCreateDir, "&Create Dir");
     settings_ = new CSXButton(this, kSettings, "&Settings");
     about_ = new CSXButton(this, kAbout, "&About");
+    verify_ = new wxCheckBox(this, kVerify, "&Verify copies");
+    verify_->SetToolTip("Read every copied file back and compare it with its source");
+    verify_->SetValue(settings::VerifyCopies());
 }
 
 void COV_USBDlg::SetUpLeftSide() {

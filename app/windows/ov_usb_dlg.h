@@ -23,6 +23,7 @@ class CIconEdit;
 class CPieProgress;
 class CSXButton;
 class CVistaBar;
+class wxCheckBox;
 class wxChoice;
 class wxComboBox;
 class wxStaticText;
@@ -126,6 +127,7 @@ class COV_USBDlg : public wxDialog, public PaneHost {
     CSXButton* settings_ = nullptr;
     CSXButton* about_ = nullptr;
     CIconEdit* search_ = nullptr;
+    wxCheckBox* verify_ = nullptr;  // the setting VerifyCopies, saved at every click
     wxChoice* drives_ = nullptr;
     std::vector<std::string> drive_points_;  // mount point of each drive chooser entry
     wxStaticText* pvr_label_ = nullptr;

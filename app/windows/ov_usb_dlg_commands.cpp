@@ -1,5 +1,6 @@
 // The main window's commands: buttons, keys, the history buttons, the path and drive
 // choosers, the search field, and the transfer itself.
+#include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/combobox.h>
 #include <wx/listctrl.h>
@@ -69,6 +70,9 @@ void COV_USBDlg::BindEvents() {
         wxEVT_COMBOBOX, [this](wxCommandEvent&) { OnPathSelected(1); }, kRightPath);
     Bind(
         wxEVT_CHOICE, [this](wxCommandEvent&) { OnDriveSelected(); }, kDrives);
+    Bind(
+        wxEVT_CHECKBOX, [this](wxCommandEvent&) { settings::SetVerifyCopies(verify_->GetValue()); },
+        kVerify);
     search_->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { OnSearchChanged(); });
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { OnBnClickedBtCopy(); }, kCmdTransferMenu);
@@ -176,6 +180,7 @@ void COV_USBDlg::TransferSelection(const std::string& target_folder, bool disabl
     CFunctionMgr& manager = *COvSession::Get().Manager(s);
     CDirList files = Pane(s)->GetSelectedEntries();
     manager.ResetLists();
+    manager.verify_copies = settings::VerifyCopies();
     CheckOverwriteFiles(manager, &files, Pane(s)->GetCurrentDir(), target_folder,
                         &AskOverwriteInWindow, this);
     if (close_after_transfer_) return;  // the window was closed while the question was open

@@ -17,7 +17,7 @@ std::map<int, ControlPlace> ById(int width, int height) {
 
 TEST(MainWindowLayout, PanesSideBySideWithTheCommandColumnBetween) {
     auto at = ById(1000, 600);
-    EXPECT_EQ(at.size(), 22u);
+    EXPECT_EQ(at.size(), 23u);
     EXPECT_EQ(at[kLeftList].width, 426);  // d - 4 with d = 430
     EXPECT_EQ(at[kRightList].left, 570);
     EXPECT_EQ(at[kRightList].width, 430);
