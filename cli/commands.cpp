@@ -168,6 +168,7 @@ bool Transfer(CFunctionMgr& manager, CDirList selection, const std::string& base
     }
     manager.progress = TerminalProgress;
     manager.wait_limit_ms = options.wait_seconds * 1000;
+    manager.overlap_pc_side = options.overlap;
     manager.keep_unresumable = options.policy == OverwritePolicy::kResume;
     manager.verify_copies = options.verify;
     const size_t renamed_before = manager.renamed.size();

@@ -14,6 +14,8 @@ struct CopyOptions {
     uint32_t wait_seconds = 0;
     // A transfer that would not fit in the target's free space is refused before it begins.
     bool check_space = true;
+    // The PC side works beside the link (off: for measuring what that brings).
+    bool overlap = true;
     // Each copied file is read back and compared with its source.
     bool verify = false;
 };

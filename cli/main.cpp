@@ -172,6 +172,11 @@ int main(int argc, char** argv) {
                    "seconds a copy waits for a receiver that went away (default: until it is "
                    "back or Ctrl+C)");
     bool no_space_check = false;
+    bool no_overlap = false;
+    // For benchmarks only, so it is not listed in the help.
+    app.add_flag("--no-overlap", no_overlap,
+                 "read or write the PC file only between the link's chunks")
+        ->group("");
     app.add_flag("--no-space-check", no_space_check,
                  "copy even when the target's free space is smaller than the copy needs "
                  "(default: such a copy is refused before it begins)");
@@ -301,6 +306,7 @@ int main(int argc, char** argv) {
                   : resume ? OverwritePolicy::kResume
                            : OverwritePolicy::kAsk;
     copy.check_space = !no_space_check;
+    copy.overlap = !no_overlap;
     if (mkimage->parsed()) {
         if (sample + hostile + !from.empty() > 1) {
             std::fprintf(stderr, "tessel: --sample, --hostile and --from exclude each other\n");

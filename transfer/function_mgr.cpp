@@ -14,6 +14,7 @@
 #include "pvrdisk/fs/raw_file.h"
 #include "pvrdisk/pcfm.h"
 #include "pvrdisk/transport/bulk_only_transport.h"
+#include "transfer/chunk_pipe.h"
 #include "transfer/name_helpers.h"
 #include "transfer/receiver_connection.h"
 #include "transfer/receiver_errors.h"
@@ -46,7 +47,6 @@ struct CFunctionMgr::CopyState {
     bool source_link = false;
     bool target_link = false;
     bool split = false;
-    std::vector<uint8_t> buffer;
     uint32_t chunk = 0;
     uint64_t file_length = 0;
     uint64_t to_copy = 0;
@@ -551,7 +551,6 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
 
         state.file_tick = state.update_tick = state.timeline_tick = platform::GetTickCount();
         state.chunk = ClampTransferBufferSize(settings::BufferSize());
-        state.buffer.assign(state.chunk + 512, 0);
         state.file_length = source.GetLength();
         state.source_start = source.GetPosition();
         state.target_start = target.GetPosition();
@@ -560,9 +559,38 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
         state.part_bytes = resume_part_bytes_;
         resume_part_bytes_ = 0;
 
+        // The PC side works while the link moves the other chunk.
+        ChunkPipe::Overlap overlap = ChunkPipe::Overlap::kNone;
+        if (overlap_pc_side && state.source_link != state.target_link)
+            overlap = state.target_link ? ChunkPipe::Overlap::kReadAhead
+                                        : ChunkPipe::Overlap::kWriteBehind;
+        ChunkPipe pipe(source, target, state.chunk, overlap);
+        // Counts a chunk as copied, or takes back a chunk written behind whose write failed.
+        const auto count = [&](uint64_t n) {
+            state.copied += n;
+            state.source_position += n;
+            state.part_bytes += n;
+            done_bytes += n;
+        };
+        const auto take_back = [&](uint64_t n) {
+            state.copied -= n;
+            state.source_position -= n;
+            state.part_bytes -= n;
+            done_bytes -= n;
+        };
+        // Waits for the PC side; false (with `failure` set) when a write behind failed.
+        const auto settle = [&]() {
+            const ChunkOutcome settled = pipe.Settle();
+            if (settled.ok()) return true;
+            take_back(pipe.Behind());
+            failure = DescribeFailure(settled, state, true);
+            transfer_ended_ = settled.kind == ChunkOutcome::kDiskFull;
+            return false;
+        };
+
         for (bool more = true; more;) {
             bool link_lost = false;
-            const ChunkOutcome read = source.ReadChunk(state.buffer.data(), state.chunk);
+            const ChunkOutcome read = pipe.Read();
             const uint32_t n = read.ok() ? read.bytes : 0;
             if (read.kind == ChunkOutcome::kLinkLost) {
                 link_lost = true;
@@ -574,25 +602,27 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
                 // A chunk that would take a part past the largest FAT file goes to a new part
                 // first; only chunks above 256 KiB can get there.
                 if (state.split && state.part_bytes + n > kFatMaxFileBytes) {
+                    if (!settle()) break;
                     StartNextPart(state, target);
                     state.part_bytes = 0;
                 }
-                const ChunkOutcome written = target.WriteChunk(state.buffer.data(), n);
+                const ChunkOutcome written = pipe.Write(n);
                 if (written.kind == ChunkOutcome::kLinkLost) {
                     link_lost = true;
                 } else if (!written.ok()) {
+                    take_back(pipe.Behind());
                     failure = DescribeFailure(written, state, true);
                     transfer_ended_ = written.kind == ChunkOutcome::kDiskFull;
                     break;
                 } else {
-                    if (state.split && state.part_bytes > kSplitLimit) {
+                    count(n);
+                    // A part that held more than the split limit before this chunk is closed
+                    // with it, and the chunk counts towards the next part.
+                    if (state.split && state.part_bytes - n > kSplitLimit) {
+                        if (!settle()) break;
                         StartNextPart(state, target);
-                        state.part_bytes = 0;
+                        state.part_bytes = n;
                     }
-                    state.copied += n;
-                    state.source_position += n;
-                    state.part_bytes += n;
-                    done_bytes += n;
                     state.fruitless_reconnections = 0;
                     state.uncommitted += n;
                     if (state.target_link && state.uncommitted >= kCommitInterval) {
@@ -612,7 +642,10 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
                           std::to_string(state.source_position) + " of " +
                           std::to_string(state.file_length) + " bytes";
                 break;
-            } else if (state.target_link && !state.stop) {
+            } else if (!state.target_link) {
+                // A PC target's last chunk is on its disk before the copy counts as done.
+                if (!settle()) break;
+            } else if (!state.stop) {
                 // The copy is done only once the table and the entry are on the disk: the
                 // close that follows cannot report a lost link, so they are written here.
                 const ChunkOutcome committed = target.Commit();
@@ -629,6 +662,8 @@ bool CFunctionMgr::CopyFile(CFile& source, CFile& target) {
                     transfer_ended_ = true;
                     break;
                 }
+                // The reconnection positions both sides at the last byte the target holds.
+                if (!settle()) break;
                 if (Reconnect(state, source, target)) continue;
                 break;
             }
