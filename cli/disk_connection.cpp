@@ -1,5 +1,6 @@
 #include "cli/disk_connection.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -44,6 +45,19 @@ bool ParseFaultPlan(const std::string& text, emulator::FaultPlan* plan, std::str
 DiskConnection::~DiskConnection() {
     receiver_.Close();
     emulator::AttachEmulatedReceiver(nullptr);
+    // For benchmarks: what the emulated receiver moved, and what its link model says a real
+    // link would have taken for exactly these commands.
+    const char* stats = std::getenv("TESSEL_EMULATE_STATS");
+    if (emulated_ != nullptr && stats != nullptr && *stats != '\0') {
+        const emulator::Counters c = emulated_->GetCounters();
+        if (std::FILE* out = std::fopen(stats, "w")) {
+            std::fprintf(out, "commands %llu\nbytes %llu\nmodeled_seconds %.6f\n",
+                         static_cast<unsigned long long>(c.commands),
+                         static_cast<unsigned long long>(c.bytes_to_device + c.bytes_from_device),
+                         c.modeled_seconds);
+            std::fclose(out);
+        }
+    }
 }
 
 bool DiskConnection::Open(const DiskChoice& choice, std::string* error, bool mount,

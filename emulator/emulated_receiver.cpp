@@ -66,6 +66,10 @@ struct EmulatedReceiver::State {
     LinkModel model;
     Counters counters;
     std::chrono::steady_clock::time_point link_free_at{};
+    // When the host's current transfer reached the device, and how far its caller's last wait
+    // for the link overran the link's end (the sleep's lateness, not the host's own time).
+    std::chrono::steady_clock::time_point entered_at{};
+    std::chrono::steady_clock::duration overslept{};
     uint64_t data_bytes_total = 0;  // for unplug_after_bytes
 
     std::thread replug_thread;
@@ -110,14 +114,26 @@ struct EmulatedReceiver::State {
         Charge(bytes / model.payload_bytes_per_second);
     }
 
-    // The modeled time of what just moved; paced, the link is busy for that long.
+    // The modeled time of what just moved; paced, the link is busy for that long. The link
+    // starts when the transfer reached the device, less what the caller's last wait overran:
+    // a real link idles only for the host's own time between transfers, and the device's work
+    // on its disk runs beside the link's.
     void Charge(double seconds) {
         counters.modeled_seconds += seconds;
         if (!model.paced) return;
-        const auto now = std::chrono::steady_clock::now();
-        link_free_at = std::max(link_free_at, now) +
+        link_free_at = std::max(link_free_at, entered_at - overslept) +
                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                            std::chrono::duration<double>(seconds));
+        overslept = {};
+    }
+
+    // Called as a transfer reaches the device, and as its caller wakes from the wait for the
+    // link that ends it.
+    void Enter() { entered_at = std::chrono::steady_clock::now(); }
+    void Woke(std::chrono::steady_clock::time_point return_at) {
+        if (!model.paced) return;
+        overslept = std::max(std::chrono::steady_clock::duration{},
+                             std::chrono::steady_clock::now() - return_at);
     }
 
     // When the caller may return from its transfer: paced, once the link is free again.
@@ -283,6 +299,13 @@ uint64_t EmulatedReceiver::SectorCount() const {
     return state_->sectors;
 }
 
+void EmulatedReceiver::Wait(std::chrono::steady_clock::time_point return_at) {
+    if (return_at == std::chrono::steady_clock::time_point{}) return;
+    std::this_thread::sleep_until(return_at);
+    std::lock_guard lock(state_->mutex);
+    state_->Woke(return_at);
+}
+
 TransferStatus EmulatedReceiver::BulkOut(uint64_t generation, const uint8_t* data, uint32_t size,
                                          uint32_t* done) {
     *done = 0;
@@ -294,6 +317,7 @@ TransferStatus EmulatedReceiver::BulkOut(uint64_t generation, const uint8_t* dat
         std::lock_guard lock(state_->mutex);
         State& s = *state_;
         if (!s.Alive(generation)) return TransferStatus::kNoDevice;
+        s.Enter();
         if (TransferStatus fault = s.CountTransfer(); fault != TransferStatus::kOk) return fault;
         if (s.halted_out) return TransferStatus::kStall;
         if (s.phase == Phase::kCommand) {
@@ -327,7 +351,7 @@ TransferStatus EmulatedReceiver::BulkOut(uint64_t generation, const uint8_t* dat
         Unplug();
         result = TransferStatus::kNoDevice;
     }
-    std::this_thread::sleep_until(return_at);
+    Wait(return_at);
     if (latency_ms != 0) std::this_thread::sleep_for(std::chrono::milliseconds(latency_ms));
     return result;
 }
@@ -341,6 +365,7 @@ TransferStatus EmulatedReceiver::BulkIn(uint64_t generation, uint8_t* data, uint
         std::lock_guard lock(state_->mutex);
         State& s = *state_;
         if (!s.Alive(generation)) return TransferStatus::kNoDevice;
+        s.Enter();
         if (TransferStatus fault = s.CountTransfer(); fault != TransferStatus::kOk) return fault;
         if (s.halted_in) return TransferStatus::kStall;
         if (s.phase == Phase::kDataIn) {
@@ -370,7 +395,7 @@ TransferStatus EmulatedReceiver::BulkIn(uint64_t generation, uint8_t* data, uint
         Unplug();
         return TransferStatus::kNoDevice;
     }
-    std::this_thread::sleep_until(return_at);
+    Wait(return_at);
     return TransferStatus::kOk;
 }
 

@@ -13,6 +13,7 @@
 // in while a transfer runs); transfers themselves are expected from one thread at a time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -109,6 +110,9 @@ class EmulatedReceiver {
     void ResetCounters();
 
   private:
+    // Waits until the link has moved what the transfer gave it (paced), outside the lock.
+    void Wait(std::chrono::steady_clock::time_point return_at);
+
     struct State;
     std::unique_ptr<State> state_;
 };
