@@ -179,13 +179,13 @@ int SyncFolder(const std::string& receiver_folder, const std::string& pc_folder,
     }
     if (records != loaded && !SaveSyncState(target, records, &error)) run.failed_ = Failed(error);
     if (run.stopped()) return Failed("stopped; the same sync goes on where it stopped");
-    if (!going_on) return 1;
+    // The counts are those of the plan: shown only when all of it was done.
+    if (!going_on || run.failed_) return 1;
     std::printf("%zu new, %zu grown, %zu replaced, %zu equal, %zu deleted, %zu kept\n",
                 counts[static_cast<int>(SyncAction::kNew)],
                 counts[static_cast<int>(SyncAction::kGrown)],
                 counts[static_cast<int>(SyncAction::kReplace)],
                 counts[static_cast<int>(SyncAction::kEqual)], deleted,
-                counts[static_cast<int>(SyncAction::kKeep)] +
-                    counts[static_cast<int>(SyncAction::kDiffers)]);
-    return run.failed_;
+                counts[static_cast<int>(SyncAction::kKeep)]);
+    return 0;
 }

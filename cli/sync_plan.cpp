@@ -44,7 +44,7 @@ SyncStep PlanFile(CSyncBoxManager& box, const CDirEntry& entry, const std::strin
     step.relative = Relative(entry.targetPath, target_folder);
     if (!IsSafeRelativePath(step.relative)) {
         step.action = SyncAction::kFailed;
-        step.reason = "its PC name is taken by sync's own record";
+        step.reason = "its PC name would be that of sync's own record";
         return step;
     }
     const auto files = TargetFiles(entry);

@@ -36,6 +36,8 @@ struct SyncPlan {
     // contents, with their planned PC targets.
     CDirList gathered;
     GatherProblems problems;
+    // One step per file of `gathered`, in its order, then one per recorded file whose source
+    // is gone.
     std::vector<SyncStep> steps;
 };
 

@@ -135,9 +135,9 @@ bool LoadSyncState(const std::string& target_folder, SyncRecords* records, std::
         bytes.append(block, static_cast<size_t>(n));
     }
     close(descriptor);
+    // The header line reads as no record; a damaged one costs no record after it.
     std::istringstream lines(bytes);
     std::string line;
-    if (!std::getline(lines, line) || line != kHeader) return true;
     while (std::getline(lines, line)) {
         // A torn last line has no line end and is not taken.
         if (lines.eof()) break;

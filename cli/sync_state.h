@@ -19,8 +19,9 @@ struct SyncRecord {
 using SyncRecords = std::map<std::string, SyncRecord>;
 
 // Reads the record of `target_folder`. A missing file is an empty record; a line that cannot
-// be read (a torn or tampered file) is left out. False with `error` set when the file exists
-// but cannot be read as a regular file: the run then must not write a new one over it.
+// be read (torn, tampered, or naming a path outside the folder) is left out, the others kept. False
+// with `error` set when the file exists but cannot be read as a regular file: the run then must not
+// write a new one over it.
 bool LoadSyncState(const std::string& target_folder, SyncRecords* records, std::string* error);
 
 // Writes the record to a new file beside the old one and renames it over, so that a run cut

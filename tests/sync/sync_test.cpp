@@ -267,4 +267,30 @@ TEST_F(SyncTest, AStoppedSyncEndsWith130AndTheNextRunResumesItsPartialCopy) {
     EXPECT_EQ(Files(archive_), Files(source_));
 }
 
+TEST_F(SyncTest, SyncsOwnCopyOfAChangedSourceIsCopiedAgainAndNoOtherFileIs) {
+    ASSERT_EQ(Sync().status, 0);
+    // Too short for a resume: a grown small file is copied again when the PC file is sync's.
+    const std::string inner = ReadFileBytes(source_ + "/sub/inner.bin") + RandomBytes(20000, 11);
+    PutToReceiver("sub/inner.bin", inner);
+    // The same for a file the user put there: not sync's, so it is kept.
+    const std::string placed = RandomBytes(45000, 12);
+    WriteFileBytes(archive_ + "/placed.bin", placed.substr(0, 30000));
+    PutToReceiver("placed.bin", placed);
+
+    const Result run = Sync();
+    EXPECT_EQ(run.status, 1);
+    const Actions actions = ActionsOf(run.out);
+    EXPECT_EQ(actions.at("sub/inner.bin"), "replace");
+    EXPECT_EQ(actions.at("placed.bin"), "differs");
+    EXPECT_THAT(run.err, HasSubstr(archive_ + "/placed.bin"));
+    EXPECT_TRUE(ReadFileBytes(archive_ + "/sub/inner.bin") == inner);
+    EXPECT_TRUE(ReadFileBytes(archive_ + "/placed.bin") == placed.substr(0, 30000));
+
+    // Once the user moved it away, the archive is in step again.
+    fs::remove(archive_ + "/placed.bin");
+    const Result after = Sync();
+    EXPECT_EQ(after.status, 0) << after.err;
+    EXPECT_EQ(Files(archive_), Files(source_));
+}
+
 }  // namespace
