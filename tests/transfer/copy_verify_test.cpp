@@ -7,6 +7,7 @@
 
 #include "pvrdisk/fs/raw_file.h"
 #include "tests/transfer/receiver_fixture.h"
+#include "tests/transfer/split_recording.h"
 #include "transfer/box_function_mgr.h"
 #include "transfer/gathering.h"
 #include "transfer/overwrite_check.h"
@@ -227,6 +228,42 @@ TEST_F(CopyVerifyTest, AReceiverLostDuringTheReadBackLeavesTheFileNotVerified) {
     Reconnect();
     EXPECT_TRUE(ReceiverBytes("C:\\lost.ts") == data);
     ExpectDiskClean();
+}
+
+// A recording above 4 GiB copied to FAT arrives in two parts; the read-back goes across both,
+// so a byte changed in the second part is found at its place in the recording.
+class SplitVerifyTest : public SplitRecordingFixture {
+  protected:
+    bool Get() {
+        box_.ResetLists();
+        box_.verify_copies = true;
+        box_.before_verify = RunDamage;
+        EXPECT_TRUE(box_.ReadDir("C:\\"));
+        CDirList files;
+        for (const CDirEntry& e : box_.listing)
+            if (e.name == "Rec1.TP0") files.Add(e);
+        CheckOverwriteFiles(box_, &files, "C:\\", Pc(""), YesToAll, nullptr);
+        return box_.CopyFiles(&files, "C:\\", Pc(""));
+    }
+    CBoxFunctionMgr box_;
+};
+
+TEST_F(SplitVerifyTest, BothPartsOfAResumedCopyAreReadBackAsOneRecording) {
+    // The first part as a stopped copy left it: the copy resumes it, the read-back goes over
+    // all of it and on into the second part (a whole read of 4 GiB, sparse on both sides).
+    recording_.WritePcPart0(Pc("Rec~0.TP0"), kFirstPartBytes - (4u << 20));
+    g_damage = [this](const CDirEntry&) { FlipPcByte(Pc("Rec~1.TP0"), 1000); };
+    EXPECT_FALSE(Get());
+    g_damage = nullptr;
+    EXPECT_EQ(box_.verified_files, 1u);
+    ASSERT_EQ(box_.failures.size(), 1u);
+    EXPECT_NE(box_.failures[0].find("from byte " + std::to_string(kFirstPartBytes + 1000) + " on"),
+              std::string::npos)
+        << box_.failures[0];
+    EXPECT_EQ(box_.verify_differences, 1u);
+    // Both parts are kept whole.
+    EXPECT_EQ(std::filesystem::file_size(Pc("Rec~0.TP0")), kFirstPartBytes);
+    EXPECT_EQ(std::filesystem::file_size(Pc("Rec~1.TP0")), recording_.size - kFirstPartBytes);
 }
 
 }  // namespace
