@@ -29,6 +29,13 @@ std::string OneLine(std::string text) {
     return text;
 }
 
+// True once per tenth of a file that `percent` has newly reached; `tenths` counts them.
+bool NextTenth(float percent, int& tenths) {
+    if (static_cast<int>(percent / 10) <= tenths) return false;
+    tenths = static_cast<int>(percent / 10);
+    return true;
+}
+
 }  // namespace
 
 bool TerminalProgress(const TransferProgress& progress, void*) {
@@ -42,14 +49,12 @@ bool TerminalProgress(const TransferProgress& progress, void*) {
                 g_verify_tenths = 0;
                 break;
             case TransferProgress::kCopying:
-                if (static_cast<int>(progress.file_percent / 10) > g_tenths) {
-                    g_tenths = static_cast<int>(progress.file_percent / 10);
+                if (NextTenth(progress.file_percent, g_tenths))
                     std::fprintf(stderr, "  %5.1f%%: %llu MB of %llu MB, %5.1f%% of all\n",
                                  progress.file_percent,
                                  static_cast<unsigned long long>(progress.file_position >> 20),
                                  static_cast<unsigned long long>(progress.file_length >> 20),
                                  progress.overall_percent);
-                }
                 break;
             case TransferProgress::kWaiting:
                 if (progress.wait_percent == 5.0f * progress.wait_attempt)
@@ -58,13 +63,11 @@ bool TerminalProgress(const TransferProgress& progress, void*) {
                                  progress.wait_tries + 1, progress.file_percent);
                 break;
             case TransferProgress::kVerifying:
-                if (static_cast<int>(progress.file_percent / 10) > g_verify_tenths) {
-                    g_verify_tenths = static_cast<int>(progress.file_percent / 10);
+                if (NextTenth(progress.file_percent, g_verify_tenths))
                     std::fprintf(stderr, "  verifying %5.1f%%: %llu MB of %llu MB\n",
                                  progress.file_percent,
                                  static_cast<unsigned long long>(progress.file_position >> 20),
                                  static_cast<unsigned long long>(progress.file_length >> 20));
-                }
                 break;
             case TransferProgress::kOverall:
                 break;

@@ -74,9 +74,8 @@ class CliFixture : public ::testing::Test {
         return result;
     }
 
-    // Starts the program with its output in files and interrupts it, as Ctrl+C does, once its
-    // progress line says `megabytes` MB have been copied (or after 30 s).
-    Result RunInterrupted(const std::vector<std::string>& args, int megabytes) {
+    // Starts the program with its output in the files `Finish` reads; -1 when it cannot start.
+    pid_t Start(const std::vector<std::string>& args) {
         std::vector<std::string> all = {TESSEL_PROGRAM};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -91,18 +90,35 @@ class CliFixture : public ::testing::Test {
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
         pid_t pid = 0;
-        Result result;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return result;
+        const bool started =
+            posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
         posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; i < 3000 && CopiedMegabytes(ReadFileBytes(err)) < megabytes; ++i)
-            usleep(10000);
-        kill(pid, SIGINT);
+        return started ? pid : -1;
+    }
+
+    // The error output of the program `Start` started, so far.
+    std::string ErrorsSoFar() { return ReadFileBytes(folder_.File("err.txt")); }
+
+    // Waits for the program `Start` started and collects its status and output.
+    Result Finish(pid_t pid) {
+        Result result;
+        if (pid < 0) return result;
         int raw = 0;
         waitpid(pid, &raw, 0);
         result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        result.out = ReadFileBytes(out);
-        result.err = ReadFileBytes(err);
+        result.out = ReadFileBytes(folder_.File("out.txt"));
+        result.err = ReadFileBytes(folder_.File("err.txt"));
         return result;
+    }
+
+    // Starts the program and interrupts it, as Ctrl+C does, once its progress line says
+    // `megabytes` MB have been copied (or after 30 s).
+    Result RunInterrupted(const std::vector<std::string>& args, int megabytes) {
+        const pid_t pid = Start(args);
+        if (pid < 0) return Result{};
+        for (int i = 0; i < 3000 && CopiedMegabytes(ErrorsSoFar()) < megabytes; ++i) usleep(10000);
+        kill(pid, SIGINT);
+        return Finish(pid);
     }
 
     // Over the emulated receiver, with its fault options when given.

@@ -51,24 +51,12 @@ TEST_F(VerifyCliTest, ATargetChangedDuringItsReadBackFailsTheFileWithExitOne) {
     fs::create_directories(folder_.File("out"));
     const std::string target = folder_.File("out/rec.ts");
 
-    std::vector<std::string> all = {
-        TESSEL_PROGRAM, "--emulate", image_,       "--emulate-speed",  "usb2",
-        "--verify",     "get",       "C:\\rec.ts", folder_.File("out")};
-    std::vector<char*> argv;
-    for (std::string& arg : all) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const std::string out = folder_.File("out.txt"), err = folder_.File("err.txt");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = Start({"--emulate", image_, "--emulate-speed", "usb2", "--verify", "get",
+                             "C:\\rec.ts", folder_.File("out")});
+    ASSERT_GE(pid, 0);
     bool changed = false;
     for (int i = 0; i < 6000 && !changed; ++i) {
-        if (ReadFileBytes(err).find("  verifying") != std::string::npos) {
+        if (ErrorsSoFar().find("  verifying") != std::string::npos) {
             const int fd = open(target.c_str(), O_WRONLY);
             const char byte = static_cast<char>(data[kChanged] ^ 0x01);
             changed = fd >= 0 && pwrite(fd, &byte, 1, kChanged) == 1;
@@ -77,13 +65,12 @@ TEST_F(VerifyCliTest, ATargetChangedDuringItsReadBackFailsTheFileWithExitOne) {
         }
         usleep(10000);
     }
-    int raw = 0;
-    waitpid(pid, &raw, 0);
-    ASSERT_TRUE(changed) << ReadFileBytes(err);
-    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << ReadFileBytes(err);
-    EXPECT_THAT(ReadFileBytes(err), HasSubstr("differs from its source C:\\rec.ts from byte " +
-                                              std::to_string(kChanged) + " on"));
-    EXPECT_THAT(ReadFileBytes(out), HasSubstr("\nVerified files: 1, differences: 1\n"));
+    const Result result = Finish(pid);
+    ASSERT_TRUE(changed) << result.err;
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("differs from its source C:\\rec.ts from byte " +
+                                      std::to_string(kChanged) + " on"));
+    EXPECT_THAT(result.out, HasSubstr("\nVerified files: 1, differences: 1\n"));
     // The target stays, as long as its source.
     EXPECT_EQ(fs::file_size(target), kSize);
 }
