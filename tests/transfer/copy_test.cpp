@@ -8,7 +8,7 @@
 #include "platform/profile_store.h"
 #include "pvrdisk/fs/raw_file.h"
 #include "pvrdisk/pcfm.h"
-#include "tests/transfer/receiver_fixture.h"
+#include "tests/transfer/receiver_copy_fixture.h"
 #include "transfer/box_function_mgr.h"
 #include "transfer/gathering.h"
 #include "transfer/overwrite_check.h"
@@ -22,45 +22,13 @@ int g_asked = 0;
 OverwriteAnswer Scripted(const std::string&, void*) {
     return g_answers[g_asked++];
 }
-OverwriteAnswer AlwaysYes(const std::string&, void*) {
-    return OverwriteAnswer::kYesToAll;
-}
 
-class CopyTest : public ReceiverFixture {
+class CopyTest : public ReceiverCopyFixture {
   protected:
     void SetUp() override {
-        ReceiverFixture::SetUp();
-        MakeImage();
-        Connect();
+        ReceiverCopyFixture::SetUp();
         g_asked = 0;
     }
-
-    bool Put(const std::string& pc_path, const std::string& receiver_folder,
-             OverwriteQuestion ask = AlwaysYes) {
-        const std::string parent = pc_path.substr(0, pc_path.rfind('/'));
-        CDirEntry record;
-        EXPECT_TRUE(MakePcRecord(parent, pc_path.substr(pc_path.rfind('/') + 1), &record));
-        CDirList one;
-        one.Add(record);
-        CDirList files = GatherSelection(one, false);
-        CheckOverwriteFiles(win_, &files, parent, receiver_folder, ask, nullptr);
-        return files.IsEmpty() || win_.CopyFiles(&files, parent, receiver_folder);
-    }
-
-    bool Get(const std::string& receiver_folder, const std::string& name,
-             const std::string& pc_folder, OverwriteQuestion ask = AlwaysYes) {
-        EXPECT_TRUE(box_.ReadDir(receiver_folder));
-        CDirList one;
-        for (const CDirEntry& e : box_.listing)
-            if (e.name == name) one.Add(e);
-        EXPECT_EQ(one.GetSize(), 1u) << name;
-        CDirList files = GatherSelection(one, true);
-        CheckOverwriteFiles(box_, &files, receiver_folder, pc_folder, ask, nullptr);
-        return files.IsEmpty() || box_.CopyFiles(&files, receiver_folder, pc_folder);
-    }
-
-    CWinFunctionMgr win_;
-    CBoxFunctionMgr box_;
 };
 
 const size_t kSizes[] = {0, 1, 511, 512, 513, 65536, 65537, 3 * 1048576 + 77};
@@ -316,7 +284,7 @@ TEST_F(CopyTest, SourcesThatMapToOneTargetAreStoredApart) {
     for (const CDirEntry& e : box_.listing)
         if (e.name == "a:b.ts" || e.name == "a;b.ts") files.Add(e);
     ASSERT_EQ(files.GetSize(), 2u);
-    CheckOverwriteFiles(box_, &files, "C:\\", Pc("out"), AlwaysYes, nullptr);
+    CheckOverwriteFiles(box_, &files, "C:\\", Pc("out"), YesToAllAnswers, nullptr);
     ASSERT_TRUE(box_.CopyFiles(&files, "C:\\", Pc("out"))) << box_.failure;
     EXPECT_EQ(box_.copied.GetSize(), 2u);
     const std::string one = ReadFileBytes(Pc("out/a;b.ts"));
@@ -348,7 +316,7 @@ TEST_F(CopyTest, PcMovesAndRenamesNeverReplaceUnasked) {
     // With the user's yes the move replaces it in one step.
     CDirList files;
     files.Add(record);
-    CheckMoveTargets(win_, &files, Pc("b"), AlwaysYes, nullptr);
+    CheckMoveTargets(win_, &files, Pc("b"), YesToAllAnswers, nullptr);
     ASSERT_EQ(files.GetSize(), 1u);
     EXPECT_TRUE(win_.MoveEntry(record, Pc("b"))) << win_.failure;
     EXPECT_EQ(ReadFileBytes(Pc("b/x.ts")), "moving");
@@ -391,7 +359,7 @@ TEST_F(CopyTest, AFolderMovedUpKeepsEveryFileOfTheSameNameOnBothSides) {
     CDirList selected;
     selected.Add(folder);
     CDirList files = GatherSelection(selected, false);
-    CheckMoveTargets(win_, &files, Pc("pc"), AlwaysYes, nullptr);
+    CheckMoveTargets(win_, &files, Pc("pc"), YesToAllAnswers, nullptr);
     win_.MoveFiles(&files, Pc("pc"));
     EXPECT_EQ(ReadFileBytes(Pc("pc/a.ts")), "F's own");
     EXPECT_EQ(ReadFileBytes(Pc("pc/F/sub/a.ts")), "sub's");
@@ -413,7 +381,7 @@ TEST_F(CopyTest, AFolderMovedUpKeepsEveryFileOfTheSameNameOnBothSides) {
     for (const CDirEntry& e : box_.listing)
         if (e.name == "F") receiver_selected.Add(e);
     CDirList receiver_files = GatherSelection(receiver_selected, true);
-    CheckMoveTargets(box_, &receiver_files, "C:\\", AlwaysYes, nullptr);
+    CheckMoveTargets(box_, &receiver_files, "C:\\", YesToAllAnswers, nullptr);
     box_.MoveFiles(&receiver_files, "C:\\");
     EXPECT_EQ(ReceiverBytes("C:\\a.TP0"), "F's own");
     EXPECT_EQ(ReceiverBytes("C:\\F\\sub\\A.TP0"), "sub's");  // names differing in case only, too

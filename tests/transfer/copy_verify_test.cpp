@@ -6,7 +6,8 @@
 #include <functional>
 
 #include "pvrdisk/fs/raw_file.h"
-#include "tests/transfer/receiver_fixture.h"
+#include "pvrdisk/pcfm.h"
+#include "tests/transfer/receiver_copy_fixture.h"
 #include "tests/transfer/split_recording.h"
 #include "transfer/box_function_mgr.h"
 #include "transfer/gathering.h"
@@ -14,10 +15,6 @@
 #include "transfer/win_function_mgr.h"
 
 namespace {
-
-OverwriteAnswer YesToAll(const std::string&, void*) {
-    return OverwriteAnswer::kYesToAll;
-}
 
 // 3 MiB and a little: many chunks of 64 KiB; its middle byte is flipped by the tests.
 constexpr size_t kBigSize = 3 * 1048576 + 4321;
@@ -47,12 +44,10 @@ void FlipReceiverByte(const std::string& path, uint64_t offset) {
     file.Close();
 }
 
-class CopyVerifyTest : public ReceiverFixture {
+class CopyVerifyTest : public ReceiverCopyFixture {
   protected:
     void SetUp() override {
-        ReceiverFixture::SetUp();
-        MakeImage();
-        Connect();
+        ReceiverCopyFixture::SetUp();
         for (CFunctionMgr* manager : std::initializer_list<CFunctionMgr*>{&win_, &box_}) {
             manager->verify_copies = true;
             manager->before_verify = RunDamage;
@@ -61,34 +56,8 @@ class CopyVerifyTest : public ReceiverFixture {
     }
     void TearDown() override {
         g_damage = nullptr;
-        ReceiverFixture::TearDown();
+        ReceiverCopyFixture::TearDown();
     }
-
-    bool Put(const std::string& pc_path, const std::string& receiver_folder) {
-        const std::string parent = pc_path.substr(0, pc_path.rfind('/'));
-        CDirEntry record;
-        EXPECT_TRUE(MakePcRecord(parent, pc_path.substr(pc_path.rfind('/') + 1), &record));
-        CDirList one;
-        one.Add(record);
-        CDirList files = GatherSelection(one, false);
-        CheckOverwriteFiles(win_, &files, parent, receiver_folder, YesToAll, nullptr);
-        return files.IsEmpty() || win_.CopyFiles(&files, parent, receiver_folder);
-    }
-
-    bool Get(const std::string& receiver_folder, const std::string& name,
-             const std::string& pc_folder) {
-        EXPECT_TRUE(box_.ReadDir(receiver_folder));
-        CDirList one;
-        for (const CDirEntry& e : box_.listing)
-            if (e.name == name) one.Add(e);
-        EXPECT_EQ(one.GetSize(), 1u) << name;
-        CDirList files = GatherSelection(one, true);
-        CheckOverwriteFiles(box_, &files, receiver_folder, pc_folder, YesToAll, nullptr);
-        return files.IsEmpty() || box_.CopyFiles(&files, receiver_folder, pc_folder);
-    }
-
-    CWinFunctionMgr win_;
-    CBoxFunctionMgr box_;
 };
 
 TEST_F(CopyVerifyTest, PcTargetDamagedBeforeTheReadBackIsReportedAndKept) {
@@ -151,6 +120,65 @@ TEST_F(CopyVerifyTest, ATargetLongerOrShorterThanItsSourceDiffersWhereOneEnds) {
     ASSERT_EQ(box_.failures.size(), 1u);
     EXPECT_NE(box_.failures[0].find("from byte 9 on"), std::string::npos) << box_.failures[0];
     EXPECT_EQ(box_.verify_differences, 1u);
+}
+
+TEST_F(CopyVerifyTest, EmptyAndOneChunkFilesPassAndADifferenceInTheLastByteIsFound) {
+    std::filesystem::create_directories(Pc("out"));
+    for (const size_t size : {size_t{0}, size_t{65536}, size_t{65537}}) {
+        SCOPED_TRACE(size);
+        const std::string name = "f" + std::to_string(size) + ".bin";
+        const std::string data = RandomBytes(size, static_cast<uint32_t>(size));
+        WriteFileBytes(Pc(name), data);
+        win_.ResetLists();
+        ASSERT_TRUE(Put(Pc(name), "C:\\")) << win_.failure;
+        EXPECT_EQ(win_.verified_files, 1u);
+        box_.ResetLists();
+        ASSERT_TRUE(Get("C:\\", name, Pc("out"))) << box_.failure;
+        EXPECT_EQ(box_.verified_files, 1u);
+        EXPECT_EQ(box_.verify_differences, 0u);
+        if (size == 0) continue;
+        // The last byte changed, on each side in turn.
+        g_damage = [&](const CDirEntry& entry) { FlipPcByte(entry.targetPath, size - 1); };
+        box_.ResetLists();
+        std::filesystem::remove(Pc("out/" + name));
+        EXPECT_FALSE(Get("C:\\", name, Pc("out")));
+        ASSERT_EQ(box_.failures.size(), 1u);
+        EXPECT_NE(box_.failures[0].find("from byte " + std::to_string(size - 1) + " on"),
+                  std::string::npos)
+            << box_.failures[0];
+        g_damage = [&](const CDirEntry&) { FlipReceiverByte("C:\\" + name, size - 1); };
+        win_.ResetLists();
+        ASSERT_EQ(pcfm_remove(("C:\\" + name).c_str()), 0);
+        EXPECT_FALSE(Put(Pc(name), "C:\\"));
+        ASSERT_EQ(win_.failures.size(), 1u);
+        EXPECT_NE(win_.failures[0].find("from byte " + std::to_string(size - 1) + " on"),
+                  std::string::npos)
+            << win_.failures[0];
+        g_damage = nullptr;
+    }
+    ExpectDiskClean();
+}
+
+TEST_F(CopyVerifyTest, ATargetRemovedBeforeItsReadBackIsNotVerifiedOnEitherSide) {
+    const std::string data = RandomBytes(kBigSize, 5);
+    WriteFileBytes(Pc("gone.ts"), data);
+    g_damage = [](const CDirEntry&) { ASSERT_EQ(pcfm_remove("C:\\gone.ts"), 0); };
+    EXPECT_FALSE(Put(Pc("gone.ts"), "C:\\"));
+    ASSERT_EQ(win_.failures.size(), 1u);
+    EXPECT_EQ(win_.failures[0].rfind("not verified: C:\\gone.ts: ", 0), 0u) << win_.failures[0];
+    EXPECT_EQ(win_.verified_files, 0u);
+    EXPECT_EQ(win_.copied.GetSize(), 0u);
+
+    g_damage = nullptr;
+    ASSERT_TRUE(Put(Pc("gone.ts"), "C:\\")) << win_.failure;
+    std::filesystem::create_directories(Pc("out"));
+    g_damage = [](const CDirEntry& entry) { std::filesystem::remove(entry.targetPath); };
+    EXPECT_FALSE(Get("C:\\", "gone.ts", Pc("out")));
+    ASSERT_EQ(box_.failures.size(), 1u);
+    EXPECT_EQ(box_.failures[0].rfind("not verified: ", 0), 0u) << box_.failures[0];
+    EXPECT_EQ(box_.verified_files, 0u);
+    EXPECT_EQ(box_.copied.GetSize(), 0u);
+    ExpectDiskClean();
 }
 
 TEST_F(CopyVerifyTest, HundredsOfSoundCopiesBothWaysPassWithResumedOnesReadWhole) {
@@ -234,18 +262,11 @@ TEST_F(CopyVerifyTest, AReceiverLostDuringTheReadBackLeavesTheFileNotVerified) {
 // so a byte changed in the second part is found at its place in the recording.
 class SplitVerifyTest : public SplitRecordingFixture {
   protected:
-    bool Get() {
-        box_.ResetLists();
+    void SetUp() override {
+        SplitRecordingFixture::SetUp();
         box_.verify_copies = true;
         box_.before_verify = RunDamage;
-        EXPECT_TRUE(box_.ReadDir("C:\\"));
-        CDirList files;
-        for (const CDirEntry& e : box_.listing)
-            if (e.name == "Rec1.TP0") files.Add(e);
-        CheckOverwriteFiles(box_, &files, "C:\\", Pc(""), YesToAll, nullptr);
-        return box_.CopyFiles(&files, "C:\\", Pc(""));
     }
-    CBoxFunctionMgr box_;
 };
 
 TEST_F(SplitVerifyTest, BothPartsOfAResumedCopyAreReadBackAsOneRecording) {
@@ -253,7 +274,7 @@ TEST_F(SplitVerifyTest, BothPartsOfAResumedCopyAreReadBackAsOneRecording) {
     // all of it and on into the second part (a whole read of 4 GiB, sparse on both sides).
     recording_.WritePcPart0(Pc("Rec~0.TP0"), kFirstPartBytes - (4u << 20));
     g_damage = [this](const CDirEntry&) { FlipPcByte(Pc("Rec~1.TP0"), 1000); };
-    EXPECT_FALSE(Get());
+    EXPECT_FALSE(GetRecording());
     g_damage = nullptr;
     EXPECT_EQ(box_.verified_files, 1u);
     ASSERT_EQ(box_.failures.size(), 1u);

@@ -12,38 +12,20 @@
 #include "tests/transfer/split_recording.h"
 #include "transfer/box_function_mgr.h"
 #include "transfer/name_helpers.h"
-#include "transfer/overwrite_check.h"
 
 namespace {
-
-OverwriteAnswer YesToAll(const std::string&, void*) {
-    return OverwriteAnswer::kYesToAll;
-}
 
 uint64_t PcSize(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
 }
 
-class SplitCopyTest : public SplitRecordingFixture {
-  protected:
-    bool Get() {
-        box_.ResetLists();
-        EXPECT_TRUE(box_.ReadDir("C:\\"));
-        CDirList files;
-        for (const CDirEntry& e : box_.listing)
-            if (e.name == "Rec1.TP0") files.Add(e);
-        CheckOverwriteFiles(box_, &files, "C:\\", Pc(""), YesToAll, nullptr);
-        return box_.CopyFiles(&files, "C:\\", Pc(""));
-    }
-
-    CBoxFunctionMgr box_;
-};
+using SplitCopyTest = SplitRecordingFixture;
 
 TEST_F(SplitCopyTest, PartsEndAtTheFirstChunkBeyondTheLimitAndTheRestFollows) {
     // Part ~0 holds all but the last 4 MiB of its share, as a copy stopped there leaves it.
     recording_.WritePcPart0(Pc("Rec~0.TP0"), kFirstPartBytes - (4u << 20));
-    ASSERT_TRUE(Get()) << box_.failure;
+    ASSERT_TRUE(GetRecording()) << box_.failure;
     EXPECT_EQ(box_.resumed.GetSize(), 1u);
     EXPECT_EQ(PcSize(Pc("Rec~0.TP0")), kFirstPartBytes);
     EXPECT_EQ(PcSize(Pc("Rec~1.TP0")), recording_.size - kFirstPartBytes);
@@ -58,7 +40,7 @@ TEST_F(SplitCopyTest, CopyWithPartsInPlaceContinuesInTheLastPart) {
     WriteFileBytes(Pc("Rec~1.TP0"),
                    recording_.tail.substr(recording_.TailIndex(kFirstPartBytes), in_last));
     receiver_->ResetCounters();
-    ASSERT_TRUE(Get()) << box_.failure;
+    ASSERT_TRUE(GetRecording()) << box_.failure;
     EXPECT_EQ(box_.resumed.GetSize(), 1u);
     EXPECT_EQ(PcSize(Pc("Rec~0.TP0")), kFirstPartBytes);
     EXPECT_EQ(PcSize(Pc("Rec~1.TP0")), recording_.size - kFirstPartBytes);
@@ -73,7 +55,7 @@ TEST_F(SplitCopyTest, LargeChunksNeverTakeAPartToFourGibibytes) {
     // byte more than FAT holds: that chunk opens the next part instead.
     platform::Profile().WriteInt("Settings", "BufferSize", 524288);
     recording_.WritePcPart0(Pc("Rec~0.TP0"), 0xFFB80000ull);
-    ASSERT_TRUE(Get()) << box_.failure;
+    ASSERT_TRUE(GetRecording()) << box_.failure;
     EXPECT_EQ(PcSize(Pc("Rec~0.TP0")), 0xFFF80000ull);
     EXPECT_EQ(PcSize(Pc("Rec~1.TP0")), recording_.size - 0xFFF80000ull);
     EXPECT_TRUE(recording_.PartsMatch(Pc("")));
@@ -101,13 +83,13 @@ TEST_F(SplitCopyTest, PartsOfAnEarlierCopyGoAndEqualCompletePartsAreKept) {
     recording_.WritePcPart0(Pc("Rec~0.TP0"), kFirstPartBytes - (4u << 20));
     // A stale third part from a longer recording of the same name.
     WriteFileBytes(Pc("Rec~2.TP0"), "stale");
-    ASSERT_TRUE(Get()) << box_.failure;
+    ASSERT_TRUE(GetRecording()) << box_.failure;
     EXPECT_TRUE(recording_.PartsMatch(Pc("")));
     EXPECT_FALSE(std::filesystem::exists(Pc("Rec~2.TP0")));
 
     // The complete parts, dated like the recording, are the same file: kept without a copy.
     receiver_->ResetCounters();
-    ASSERT_TRUE(Get()) << box_.failure;
+    ASSERT_TRUE(GetRecording()) << box_.failure;
     EXPECT_EQ(box_.equal_kept.GetSize(), 1u);
     EXPECT_LT(receiver_->GetCounters().bytes_from_device, 1u << 20);
 }

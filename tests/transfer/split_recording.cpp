@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "transfer/name_helpers.h"
+#include "transfer/overwrite_check.h"
 
 std::string FatVolume(const std::string&) {
     return "vfat";
@@ -71,4 +72,16 @@ void SplitRecordingFixture::SetUp() {
 void SplitRecordingFixture::TearDown() {
     SetFileSystemNameProvider(nullptr);
     ReceiverFixture::TearDown();
+}
+
+bool SplitRecordingFixture::GetRecording() {
+    box_.ResetLists();
+    EXPECT_TRUE(box_.ReadDir("C:\\"));
+    CDirList files;
+    for (const CDirEntry& e : box_.listing)
+        if (e.name == "Rec1.TP0") files.Add(e);
+    CheckOverwriteFiles(
+        box_, &files, "C:\\", Pc(""),
+        [](const std::string&, void*) { return OverwriteAnswer::kYesToAll; }, nullptr);
+    return box_.CopyFiles(&files, "C:\\", Pc(""));
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/transfer/receiver_fixture.h"
+#include "transfer/box_function_mgr.h"
 
 // With 64 KiB chunks the first part ends with the first chunk that starts beyond 0xFFF7FFFF.
 inline constexpr uint64_t kFirstPartBytes = 0xFFF90000ull;  // 4,294,508,544
@@ -36,5 +37,10 @@ class SplitRecordingFixture : public ReceiverFixture {
     void SetUp() override;
     void TearDown() override;
 
+    // Copies the recording from the receiver's root into the PC folder through box_, every
+    // existing target answered yes.
+    bool GetRecording();
+
     SplitRecording recording_;
+    CBoxFunctionMgr box_;
 };

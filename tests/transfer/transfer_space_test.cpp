@@ -81,6 +81,14 @@ class TransferSpaceTest : public ReceiverFixture {
         return space;
     }
 
+    // Writes `bytes` as the PC file `name`, plans its copy into the receiver's root in
+    // `files` and weighs it.
+    TransferSpace WeighPut(const std::string& name, const std::string& bytes, CDirList* files) {
+        WriteFileBytes(Pc(name), bytes);
+        *files = PlannedPut({name}, "C:\\");
+        return PutSpace(files);
+    }
+
     CWinFunctionMgr win_;
     CBoxFunctionMgr box_;
 };
@@ -108,16 +116,14 @@ TEST_F(TransferSpaceTest, ReceiverTargetsTakeWholeClustersAndAFileThatJustFitsIs
 
     // A file one byte larger than the free space does not fit; one of exactly it does.
     const uint64_t now_free = ReceiverFree();
-    WriteFileBytes(Pc("over.bin"), std::string(now_free + 1, 'o'));
-    CDirList over = PlannedPut({"over.bin"}, "C:\\");
-    space = PutSpace(&over);
+    CDirList over;
+    space = WeighPut("over.bin", std::string(now_free + 1, 'o'), &over);
     EXPECT_EQ(space.needed_bytes, now_free + kCluster);
     EXPECT_FALSE(space.fits);
 
     const std::string exact = RandomBytes(now_free, 7);
-    WriteFileBytes(Pc("exact.bin"), exact);
-    CDirList fitting = PlannedPut({"exact.bin"}, "C:\\");
-    space = PutSpace(&fitting);
+    CDirList fitting;
+    space = WeighPut("exact.bin", exact, &fitting);
     EXPECT_EQ(space.needed_bytes, now_free);
     EXPECT_TRUE(space.fits);
     ASSERT_TRUE(win_.CopyFiles(&fitting, Pc(""), "C:\\")) << win_.failure;
@@ -152,9 +158,8 @@ TEST_F(TransferSpaceTest, AnOverwriteGivesBackWhatItReplacesAndAResumeNeedsOnlyT
     // The receiver's file is the first 9 MiB of a longer one: the longer one needs only
     // the clusters beyond them, though it is larger than all that is free.
     const std::string longer = new_bytes + RandomBytes(free_bytes - kCluster + 1, 3);
-    WriteFileBytes(Pc("rec.ts"), longer);
-    CDirList resumed = PlannedPut({"rec.ts"}, "C:\\");
-    space = PutSpace(&resumed);
+    CDirList resumed;
+    space = WeighPut("rec.ts", longer, &resumed);
     EXPECT_EQ(space.needed_bytes, free_bytes);
     EXPECT_TRUE(space.fits);
     ASSERT_TRUE(win_.CopyFiles(&resumed, Pc(""), "C:\\")) << win_.failure;
@@ -163,14 +168,12 @@ TEST_F(TransferSpaceTest, AnOverwriteGivesBackWhatItReplacesAndAResumeNeedsOnlyT
     EXPECT_EQ(ReceiverFree(), 0u);
 
     // A byte more still fits in the slack of the last cluster; a cluster more does not.
-    WriteFileBytes(Pc("rec.ts"), longer + "!");
-    CDirList slack = PlannedPut({"rec.ts"}, "C:\\");
-    space = PutSpace(&slack);
+    CDirList slack;
+    space = WeighPut("rec.ts", longer + "!", &slack);
     EXPECT_EQ(space.needed_bytes, 0u);
     EXPECT_TRUE(space.fits);
-    WriteFileBytes(Pc("rec.ts"), longer + std::string(kCluster, '!'));
-    CDirList beyond = PlannedPut({"rec.ts"}, "C:\\");
-    space = PutSpace(&beyond);
+    CDirList beyond;
+    space = WeighPut("rec.ts", longer + std::string(kCluster, '!'), &beyond);
     EXPECT_EQ(space.needed_bytes, kCluster);
     EXPECT_FALSE(space.fits);
     ExpectDiskClean();
@@ -213,10 +216,7 @@ TEST_F(TransferSpaceTest, PcTargetsTakeWholeBlocksAndExistingTargetsGiveThemBack
     ExpectDiskClean();
 }
 
-class SplitSpaceTest : public SplitRecordingFixture {
-  protected:
-    CBoxFunctionMgr box_;
-};
+using SplitSpaceTest = SplitRecordingFixture;
 
 TEST_F(SplitSpaceTest, EachPartOfASplitCopyIsRoundedAndItsPartsGiveBackWhatTheyHold) {
     ASSERT_TRUE(box_.ReadDir("C:\\"));
