@@ -108,8 +108,9 @@ bool IsSafeRelativePath(const std::string& relative) {
 bool LoadSyncState(const std::string& target_folder, SyncRecords* records, std::string* error) {
     records->clear();
     const std::string path = StatePath(target_folder);
-    // The record is read only from a regular file of its own name, never through a link.
-    const int descriptor = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // The record is read only from a regular file of its own name, never through a link; the
+    // open does not wait for a pipe's writer, which is then refused as no regular file.
+    const int descriptor = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) {
         if (errno == ENOENT) return true;
         *error = "cannot read " + path + ": " + platform::ErrorText(errno);

@@ -228,6 +228,13 @@ TEST_F(SyncTest, AHostileRecordDeletesNothingOutsideTheArchive) {
     EXPECT_EQ(linked.status, 1);
     EXPECT_THAT(linked.err, HasSubstr(".tessel-sync"));
     EXPECT_EQ(ReadFileBytes(victim), "precious");
+
+    // Nor is one that is a pipe: no run waits for a writer that never comes.
+    fs::remove(archive_ + "/.tessel-sync");
+    ASSERT_EQ(mkfifo((archive_ + "/.tessel-sync").c_str(), 0600), 0);
+    const Result piped = Sync({"--delete"});
+    EXPECT_EQ(piped.status, 1);
+    EXPECT_THAT(piped.err, HasSubstr(".tessel-sync is not a regular file"));
 }
 
 TEST_F(SyncTest, AFileTheUserChangedIsNeitherOverwrittenNorDeleted) {
