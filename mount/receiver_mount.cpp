@@ -123,8 +123,33 @@ void ReceiverMount::MarkLost() {
     wake_.notify_all();
 }
 
+int ReceiverMount::ChangeOutcome(bool done, const std::string& why) {
+    if (done) return 0;
+    LogLine("Mount: " + why, 1);
+    return Failure(pcfm_errno != 0 ? pcfm_errno : EDEVICE);
+}
+
 int ReceiverMount::RefuseLost() {
     return lost_ ? -EIO : 0;
+}
+
+int ReceiverMount::RefuseChange() {
+    if (!options_.read_write) return -EROFS;
+    return RefuseLost();
+}
+
+int ReceiverMount::ResolveChangedFile(const std::string& fuse_path, Resolved* found) {
+    if (const int error = Resolve(fuse_path, found); error != 0) return error;
+    if (found->entry.directory) return -EISDIR;
+    if (IsProtectedReceiverEntry(found->entry.receiver_name, false)) return -EPERM;
+    return 0;
+}
+
+int ReceiverMount::ResolveNewEntry(const std::string& fuse_path, std::string* folder,
+                                   std::string* name, Resolved* existing) {
+    if (const int error = ResolveParent(fuse_path, folder, name); error != 0) return error;
+    const int found = Resolve(fuse_path, existing);
+    return found == 0 ? -EEXIST : found;
 }
 
 void ReceiverMount::ReconnectLoop() {
@@ -248,6 +273,16 @@ int ReceiverMount::EnsureHandle(OpenNode* node) {
     return 0;
 }
 
+int ReceiverMount::Empty(OpenNode* node) {
+    // The file system empties a file only when it is opened anew with "w".
+    node->file.Close();
+    const bool opened = node->file.Open(
+        ToBox(node->path).c_str(), CFile::modeReadWrite | CFile::modeCreate | CFile::typeBinary);
+    node->size = 0;
+    node->dirty = true;
+    return opened ? 0 : Failure(pcfm_errno);
+}
+
 int ReceiverMount::ReadInto(OpenNode* node, char* data, size_t size, uint64_t offset) {
     if (offset >= node->size) return 0;
     size = static_cast<size_t>(std::min<uint64_t>(size, node->size - offset));
@@ -367,13 +402,7 @@ int ReceiverMount::Open(const char* path, fuse_file_info* fi) {
     ++node->refs;
     int error = EnsureHandle(node);
     if (error == 0 && writing && (fi->flags & O_TRUNC) && node->size != 0) {
-        // The file system truncates only when a file is opened anew with "w".
-        node->file.Close();
-        if (!node->file.Open(ToBox(node->path).c_str(),
-                             CFile::modeReadWrite | CFile::modeCreate | CFile::typeBinary))
-            error = Failure(pcfm_errno);
-        node->size = 0;
-        node->dirty = true;
+        error = Empty(node);
         if (error == 0) error = WriteBack(node);
         Forget(node->folder);
     }
@@ -386,16 +415,14 @@ int ReceiverMount::Open(const char* path, fuse_file_info* fi) {
 }
 
 int ReceiverMount::Create(const char* path, fuse_file_info* fi) {
-    if (!options_.read_write) return -EROFS;
     {
         std::lock_guard<std::mutex> hold(mutex_);
-        if (const int error = RefuseLost(); error != 0) return error;
+        if (const int error = RefuseChange(); error != 0) return error;
         std::string folder, name;
-        if (const int error = ResolveParent(path, &folder, &name); error != 0) return error;
         Resolved existing;
-        const int found = Resolve(path, &existing);
-        if (found != 0 && found != -ENOENT) return found;
-        if (found != 0) {
+        const int found = ResolveNewEntry(path, &folder, &name, &existing);
+        if (found != -EEXIST && found != -ENOENT) return found;
+        if (found == -ENOENT) {
             if (const int refused = RefuseNewName("not made:", name, false); refused != 0)
                 return refused;
             const std::string receiver_path = JoinReceiverPath(folder, name);
@@ -465,14 +492,11 @@ int ReceiverMount::Release(fuse_file_info* fi) {
 }
 
 int ReceiverMount::Truncate(const char* path, off_t size) {
-    if (!options_.read_write) return -EROFS;
     if (size < 0) return -EINVAL;
     std::lock_guard<std::mutex> hold(mutex_);
-    if (const int error = RefuseLost(); error != 0) return error;
+    if (const int error = RefuseChange(); error != 0) return error;
     Resolved found;
-    if (const int error = Resolve(path, &found); error != 0) return error;
-    if (found.entry.directory) return -EISDIR;
-    if (IsProtectedReceiverEntry(found.entry.receiver_name, false)) return -EPERM;
+    if (const int error = ResolveChangedFile(path, &found); error != 0) return error;
     // The open file's node, or one for this call only.
     std::unique_ptr<OpenNode> own;
     OpenNode* node = nullptr;
@@ -495,12 +519,7 @@ int ReceiverMount::Truncate(const char* path, off_t size) {
         const int written = WriteAt(node, "", 0, wanted);
         if (written < 0) error = written;
     } else if (error == 0 && wanted == 0 && node->size != 0) {
-        node->file.Close();
-        if (!node->file.Open(ToBox(node->path).c_str(),
-                             CFile::modeReadWrite | CFile::modeCreate | CFile::typeBinary))
-            error = Failure(pcfm_errno);
-        node->size = 0;
-        node->dirty = true;
+        error = Empty(node);
     } else if (error == 0 && wanted < node->size) {
         // The file system frees a file's clusters only all at once.
         error = -EOPNOTSUPP;
@@ -515,13 +534,10 @@ int ReceiverMount::Truncate(const char* path, off_t size) {
 }
 
 int ReceiverMount::Unlink(const char* path) {
-    if (!options_.read_write) return -EROFS;
     std::lock_guard<std::mutex> hold(mutex_);
-    if (const int error = RefuseLost(); error != 0) return error;
+    if (const int error = RefuseChange(); error != 0) return error;
     Resolved found;
-    if (const int error = Resolve(path, &found); error != 0) return error;
-    if (found.entry.directory) return -EISDIR;
-    if (IsProtectedReceiverEntry(found.entry.receiver_name, false)) return -EPERM;
+    if (const int error = ResolveChangedFile(path, &found); error != 0) return error;
     // An open file keeps its entry: its handle writes the entry back when it closes.
     if (nodes_.count(found.path) != 0) return -EBUSY;
     CDirEntry record;
@@ -534,36 +550,27 @@ int ReceiverMount::Unlink(const char* path) {
     pcfm_errno = 0;
     const bool deleted = box_.DeleteFiles(&one);
     Forget(found.folder);
-    if (!deleted) return Failure(pcfm_errno != 0 ? pcfm_errno : EDEVICE);
-    return 0;
+    return ChangeOutcome(deleted, "not deleted: " + found.path);
 }
 
 int ReceiverMount::MakeDir(const char* path) {
-    if (!options_.read_write) return -EROFS;
     std::lock_guard<std::mutex> hold(mutex_);
-    if (const int error = RefuseLost(); error != 0) return error;
+    if (const int error = RefuseChange(); error != 0) return error;
     std::string folder, name;
-    if (const int error = ResolveParent(path, &folder, &name); error != 0) return error;
     Resolved existing;
-    const int found = Resolve(path, &existing);
-    if (found == 0) return -EEXIST;
-    if (found != -ENOENT) return found;
+    if (const int found = ResolveNewEntry(path, &folder, &name, &existing); found != -ENOENT)
+        return found;
     if (const int refused = RefuseNewName("not made:", name, true); refused != 0) return refused;
     std::string error;
     pcfm_errno = 0;
     const bool made = !MakeReceiverFolder(folder, name, &error).empty();
     Forget(folder);
-    if (!made) {
-        LogLine("Mount: " + error, 1);
-        return Failure(pcfm_errno != 0 ? pcfm_errno : EDEVICE);
-    }
-    return 0;
+    return ChangeOutcome(made, error);
 }
 
 int ReceiverMount::RemoveDir(const char* path) {
-    if (!options_.read_write) return -EROFS;
     std::lock_guard<std::mutex> hold(mutex_);
-    if (const int error = RefuseLost(); error != 0) return error;
+    if (const int error = RefuseChange(); error != 0) return error;
     Resolved found;
     if (const int error = Resolve(path, &found); error != 0) return error;
     if (found.root) return -EBUSY;
@@ -574,15 +581,13 @@ int ReceiverMount::RemoveDir(const char* path) {
     const bool removed = RemoveReceiverFolder(found.path, &error);
     Forget(found.folder);
     Forget(found.path);
-    if (!removed) return Failure(pcfm_errno != 0 ? pcfm_errno : EDEVICE);
-    return 0;
+    return ChangeOutcome(removed, error);
 }
 
 int ReceiverMount::Rename(const char* from, const char* to, unsigned flags) {
-    if (!options_.read_write) return -EROFS;
     if (flags & RENAME_EXCHANGE) return -EINVAL;
     std::lock_guard<std::mutex> hold(mutex_);
-    if (const int error = RefuseLost(); error != 0) return error;
+    if (const int error = RefuseChange(); error != 0) return error;
     Resolved source;
     if (const int error = Resolve(from, &source); error != 0) return error;
     if (source.root) return -EBUSY;
@@ -641,11 +646,7 @@ int ReceiverMount::Rename(const char* from, const char* to, unsigned flags) {
     Forget(folder);
     // Paths below a renamed folder changed.
     if (directory) folders_.clear();
-    if (!renamed) {
-        LogLine("Mount: " + box_.failure, 1);
-        return Failure(pcfm_errno != 0 ? pcfm_errno : EDEVICE);
-    }
-    return 0;
+    return ChangeOutcome(renamed, box_.failure);
 }
 
 int ReceiverMount::StatFs(struct statvfs* st) {

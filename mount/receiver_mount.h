@@ -113,15 +113,28 @@ class ReceiverMount {
     int Folder(const std::string& folder, const std::vector<MountEntry>** entries);
     void Forget(const std::string& folder);
     int Failure(int code);
+    // 0 after a change that was done, else its failure as an errno, `why` to the log.
+    int ChangeOutcome(bool done, const std::string& why);
     void MarkLost();
     int EnsureHandle(OpenNode* node);
     int MakeRoomForHandle(const OpenNode* keep);
     int WriteBack(OpenNode* node);
     int CloseHandle(OpenNode* node);
     bool AnyNodeBelow(const std::string& path) const;
+    // Empties the open file of `node`, to be written back.
+    int Empty(OpenNode* node);
     int ReadInto(OpenNode* node, char* data, size_t size, uint64_t offset);
     int WriteAt(OpenNode* node, const char* data, size_t size, uint64_t offset);
     int RefuseLost();
+    // The first steps of a request that changes the disk: -EROFS on a read-only mount, -EIO
+    // while the link is lost.
+    int RefuseChange();
+    // An existing file that may be changed: -EISDIR for a folder, -EPERM for a protected one.
+    int ResolveChangedFile(const std::string& fuse_path, Resolved* found);
+    // The folder and name of an entry to be made: -ENOENT when the name is free, -EEXIST (with
+    // `existing`) when it shows already, or the error that stops the way to it.
+    int ResolveNewEntry(const std::string& fuse_path, std::string* folder, std::string* name,
+                        Resolved* existing);
     OpenNode* NodeOf(fuse_file_info* fi);
 
     void ReconnectLoop();
