@@ -1,5 +1,6 @@
 #include "cli/sync_plan.h"
 
+#include <iterator>
 #include <set>
 
 #include "cli/sync_removal.h"
@@ -163,25 +164,9 @@ SyncRecords WrittenFiles(const CDirEntry& entry, const std::string& target_folde
 }
 
 const char* SyncActionWord(SyncAction action) {
-    switch (action) {
-        case SyncAction::kNew:
-            return "new";
-        case SyncAction::kGrown:
-            return "grown";
-        case SyncAction::kReplace:
-            return "replace";
-        case SyncAction::kEqual:
-            return "equal";
-        case SyncAction::kDiffers:
-            return "differs";
-        case SyncAction::kFailed:
-            return "failed";
-        case SyncAction::kDelete:
-            return "delete";
-        case SyncAction::kKeep:
-            return "kept";
-        case SyncAction::kForget:
-            return "forget";
-    }
-    return "";
+    // In the order of SyncAction.
+    static constexpr const char* kWords[] = {"new",    "grown",  "replace", "equal", "differs",
+                                             "failed", "delete", "kept",    "forget"};
+    static_assert(std::size(kWords) == static_cast<size_t>(SyncAction::kForget) + 1);
+    return kWords[static_cast<size_t>(action)];
 }

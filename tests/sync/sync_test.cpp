@@ -41,6 +41,13 @@ class SyncTest : public CliFixture {
         return Emulated(args);
     }
 
+    // A sync that must succeed with the actions `want`; its result in `run`.
+    void SyncExpecting(const std::vector<std::string>& extra, const Actions& want, Result* run) {
+        *run = Sync(extra);
+        ASSERT_EQ(run->status, 0) << run->err;
+        EXPECT_EQ(ActionsOf(run->out), want);
+    }
+
     // The PC side's file as the receiver holds it after put: changed there by put again.
     void PutToReceiver(const std::string& relative, const std::string& bytes) {
         const std::string staging = folder_.File("staging");
@@ -109,12 +116,11 @@ class SyncTest : public CliFixture {
 };
 
 TEST_F(SyncTest, ThreeRunsFollowTheSourceAndDeleteOnlyWithDelete) {
-    const Result first = Sync();
-    ASSERT_EQ(first.status, 0) << first.err;
-    EXPECT_EQ(ActionsOf(first.out), (Actions{{"goes.bin", "new"},
-                                             {"grows.bin", "new"},
-                                             {"stays.bin", "new"},
-                                             {"sub/inner.bin", "new"}}));
+    Result first;
+    ASSERT_NO_FATAL_FAILURE(SyncExpecting(
+        {},
+        {{"goes.bin", "new"}, {"grows.bin", "new"}, {"stays.bin", "new"}, {"sub/inner.bin", "new"}},
+        &first));
     EXPECT_EQ(Files(archive_), Files(source_));
     // A file of the user's own in the archive, not copied by sync.
     WriteFileBytes(archive_ + "/mine.txt", "my notes");
@@ -126,24 +132,26 @@ TEST_F(SyncTest, ThreeRunsFollowTheSourceAndDeleteOnlyWithDelete) {
     PutToReceiver("sub/added.bin", RandomBytes(30000, 6));
     RemoveFromReceiver("goes.bin");
 
-    const Result second = Sync();
-    ASSERT_EQ(second.status, 0) << second.err;
-    EXPECT_EQ(ActionsOf(second.out), (Actions{{"goes.bin", "kept"},
-                                              {"grows.bin", "grown"},
-                                              {"stays.bin", "equal"},
-                                              {"sub/added.bin", "new"},
-                                              {"sub/inner.bin", "equal"}}));
+    Result second;
+    ASSERT_NO_FATAL_FAILURE(SyncExpecting({},
+                                          {{"goes.bin", "kept"},
+                                           {"grows.bin", "grown"},
+                                           {"stays.bin", "equal"},
+                                           {"sub/added.bin", "new"},
+                                           {"sub/inner.bin", "equal"}},
+                                          &second));
     EXPECT_THAT(second.out, HasSubstr("--delete deletes it"));
     EXPECT_TRUE(ReadFileBytes(archive_ + "/grows.bin") == grown);
     EXPECT_TRUE(fs::exists(archive_ + "/goes.bin"));
 
-    const Result third = Sync({"--delete"});
-    ASSERT_EQ(third.status, 0) << third.err;
-    EXPECT_EQ(ActionsOf(third.out), (Actions{{"goes.bin", "delete"},
-                                             {"grows.bin", "equal"},
-                                             {"stays.bin", "equal"},
-                                             {"sub/added.bin", "equal"},
-                                             {"sub/inner.bin", "equal"}}));
+    Result third;
+    ASSERT_NO_FATAL_FAILURE(SyncExpecting({"--delete"},
+                                          {{"goes.bin", "delete"},
+                                           {"grows.bin", "equal"},
+                                           {"stays.bin", "equal"},
+                                           {"sub/added.bin", "equal"},
+                                           {"sub/inner.bin", "equal"}},
+                                          &third));
     EXPECT_FALSE(fs::exists(archive_ + "/goes.bin"));
     EXPECT_EQ(ReadFileBytes(archive_ + "/mine.txt"), "my notes");
     fs::remove(archive_ + "/mine.txt");
@@ -164,14 +172,15 @@ TEST_F(SyncTest, ADryRunChangesNothingAndListsWhatTheRunThenDoes) {
     EXPECT_THAT(dry.out, HasSubstr("dry run: nothing changed"));
     EXPECT_EQ(Snapshot(archive_), before);
 
-    const Result real = Sync({"--delete"});
-    ASSERT_EQ(real.status, 0) << real.err;
+    Result real;
+    ASSERT_NO_FATAL_FAILURE(SyncExpecting({"--delete"},
+                                          {{"added.bin", "new"},
+                                           {"goes.bin", "delete"},
+                                           {"grows.bin", "grown"},
+                                           {"stays.bin", "equal"},
+                                           {"sub/inner.bin", "equal"}},
+                                          &real));
     EXPECT_EQ(ActionsOf(dry.out), ActionsOf(real.out));
-    EXPECT_EQ(ActionsOf(real.out), (Actions{{"added.bin", "new"},
-                                            {"goes.bin", "delete"},
-                                            {"grows.bin", "grown"},
-                                            {"stays.bin", "equal"},
-                                            {"sub/inner.bin", "equal"}}));
     EXPECT_EQ(Files(archive_), Files(source_));
 
     // Up to date: nothing to do is success.
