@@ -210,8 +210,9 @@ int main(int argc, char** argv) {
     sync->add_option("folder", sync_source, "receiver folder")->required();
     sync->add_option("pc_folder", sync_target, "PC folder")->required();
     sync->add_flag("--delete", sync_options.delete_gone,
-                   "also delete the files sync copied earlier whose source is gone, unless they "
-                   "changed since (sync's record is .tessel-sync in the PC folder)");
+                   "also delete the files a sync of this receiver folder copied earlier whose "
+                   "source is gone, unless they changed since (sync's record is .tessel-sync in "
+                   "the PC folder)");
     sync->add_flag("--dry-run", sync_options.dry_run,
                    "print what would be done (new, grown, equal, delete, ...) and change nothing");
     auto* mv = app.add_subcommand("mv", "move receiver files into another receiver folder");

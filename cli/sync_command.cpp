@@ -78,7 +78,7 @@ class SyncRun {
         const bool ok = box_.CopyFiles(&list, source_, target_);
         FinishProgressLine(ok);
         for (const CDirEntry& copied : box_.copied)
-            for (const auto& [relative, record] : WrittenFiles(copied, target_))
+            for (const auto& [relative, record] : WrittenFiles(copied, source_, target_))
                 (*records)[relative] = record;
         // A partial target sync wrote is its own: the next run resumes or replaces it.
         for (const CDirEntry& entry : list) {
@@ -87,7 +87,7 @@ class SyncRun {
             for (const CDirEntry& copied : box_.copied)
                 done = done || copied.fullPath == entry.fullPath;
             if (done) continue;
-            for (const auto& [relative, record] : WrittenFiles(entry, target_))
+            for (const auto& [relative, record] : WrittenFiles(entry, source_, target_))
                 (*records)[relative] = record;
         }
         for (const std::string& failure : box_.failures) failed_ = Failed("not copied: " + failure);
@@ -161,6 +161,14 @@ int SyncFolder(const std::string& receiver_folder, const std::string& pc_folder,
     size_t deleted = 0;
     for (const SyncStep& step : plan.steps) {
         if (step.action == SyncAction::kForget) records.erase(step.relative);
+        // A copy recorded before sync noted sources, equal to this folder's file, is its own.
+        if (step.action == SyncAction::kEqual)
+            for (const auto& [relative, record] : WrittenFiles(step.source, source, target)) {
+                const auto found = records.find(relative);
+                if (found != records.end() && found->second.source.empty() &&
+                    found->second.size == record.size && found->second.modified == record.modified)
+                    found->second.source = source;
+            }
         if (step.action != SyncAction::kDelete || !going_on) continue;
         switch (RemoveRecordedFile(target, step.relative, step.record, &error)) {
             case SyncRemoval::kRemoved:

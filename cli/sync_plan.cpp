@@ -31,15 +31,18 @@ std::string Relative(const std::string& path, const std::string& target_folder) 
     return path.rfind(prefix, 0) == 0 ? path.substr(prefix.size()) : std::string();
 }
 
+// Whether sync wrote the file at `relative`, from `source` or before it noted sources, and it
+// is as sync left it.
 bool RecordHolds(const SyncRecords& records, const std::string& relative,
-                 const platform::PcFileInfo& info) {
+                 const platform::PcFileInfo& info, const std::string& source) {
     const auto found = records.find(relative);
     return found != records.end() && found->second.size == info.size &&
-           found->second.modified == info.modified;
+           found->second.modified == info.modified &&
+           (found->second.source.empty() || found->second.source == source);
 }
 
-SyncStep PlanFile(CSyncBoxManager& box, const CDirEntry& entry, const std::string& target_folder,
-                  const SyncRecords& records) {
+SyncStep PlanFile(CSyncBoxManager& box, const CDirEntry& entry, const std::string& source,
+                  const std::string& target_folder, const SyncRecords& records) {
     SyncStep step;
     step.source = entry;
     step.relative = Relative(entry.targetPath, target_folder);
@@ -59,7 +62,7 @@ SyncStep PlanFile(CSyncBoxManager& box, const CDirEntry& entry, const std::strin
             return step;
         }
         held += info.size;
-        own = own && RecordHolds(records, Relative(path, target_folder), info);
+        own = own && RecordHolds(records, Relative(path, target_folder), info, source);
     }
     const int64_t apart = files[0].second.modified - entry.time;
     if (held == entry.size && apart >= -1 && apart <= 1) {
@@ -96,6 +99,14 @@ SyncStep PlanGone(const std::string& relative, const SyncRecord& record,
     std::string error;
     switch (InspectRecordedFile(target_folder, relative, record, &error)) {
         case SyncRemoval::kRemoved:
+            // A record without its source folder may be of another folder synced here.
+            if (record.source.empty()) {
+                step.action = SyncAction::kKeep;
+                step.reason =
+                    "its source is gone, but sync did not note which receiver "
+                    "folder it came from";
+                break;
+            }
             step.action = delete_gone ? SyncAction::kDelete : SyncAction::kKeep;
             if (!delete_gone) step.reason = "its source is gone; --delete deletes it";
             break;
@@ -137,7 +148,7 @@ void PlanSync(CSyncBoxManager& box, const std::string& receiver_folder,
     std::set<std::string> wanted;
     for (const CDirEntry& entry : plan->gathered) {
         if (!entry.isFile) continue;
-        plan->steps.push_back(PlanFile(box, entry, target_folder, records));
+        plan->steps.push_back(PlanFile(box, entry, receiver_folder, target_folder, records));
         for (int k = 0; k < (entry.targetSplit ? kMaxParts : 1); ++k)
             wanted.insert(
                 Relative(entry.targetSplit ? SplitPartPath(entry.targetPath, k) : entry.targetPath,
@@ -146,7 +157,10 @@ void PlanSync(CSyncBoxManager& box, const std::string& receiver_folder,
     // A folder of the receiver that could not be read may still hold the sources.
     const bool all_read = plan->problems.empty();
     for (const auto& [relative, record] : records) {
-        if (wanted.count(relative) != 0) continue;
+        // The files another receiver folder's sync wrote here are that sync's to handle.
+        if (wanted.count(relative) != 0 ||
+            (!record.source.empty() && record.source != receiver_folder))
+            continue;
         SyncStep step = PlanGone(relative, record, target_folder, delete_gone && all_read);
         if (step.action == SyncAction::kKeep && delete_gone && !all_read &&
             step.reason.rfind("its source is gone;", 0) == 0)
@@ -155,11 +169,12 @@ void PlanSync(CSyncBoxManager& box, const std::string& receiver_folder,
     }
 }
 
-SyncRecords WrittenFiles(const CDirEntry& entry, const std::string& target_folder) {
+SyncRecords WrittenFiles(const CDirEntry& entry, const std::string& source,
+                         const std::string& target_folder) {
     SyncRecords written;
     for (const auto& [path, info] : TargetFiles(entry))
         if (info.kind == platform::PcKind::kRegular)
-            written[Relative(path, target_folder)] = SyncRecord{info.size, info.modified};
+            written[Relative(path, target_folder)] = SyncRecord{info.size, info.modified, source};
     return written;
 }
 

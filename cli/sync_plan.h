@@ -55,9 +55,10 @@ void PlanSync(CSyncBoxManager& box, const std::string& receiver_folder,
               const std::string& target_folder, const SyncRecords& records, bool delete_gone,
               SyncPlan* plan);
 
-// The PC files a copied receiver file is now held in (a split copy in parts), each with
-// what it holds now, relative to the target folder.
-SyncRecords WrittenFiles(const CDirEntry& entry, const std::string& target_folder);
+// The PC files a receiver file copied from the folder `source` is now held in (a split copy in
+// parts), each with what it holds now, relative to the target folder.
+SyncRecords WrittenFiles(const CDirEntry& entry, const std::string& source,
+                         const std::string& target_folder);
 
 // "new", "grown", ... as the plan's lines show the action.
 const char* SyncActionWord(SyncAction action);

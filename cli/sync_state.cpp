@@ -20,12 +20,13 @@ std::string StatePath(const std::string& target_folder) {
     return target_folder + "/" + kSyncStateName;
 }
 
-// Bytes that would break the line format (controls, the escape itself) as %XX.
-std::string Escaped(const std::string& path) {
+// Bytes that would break the line format (controls, the escape itself, with `blanks` the
+// blank that ends a field) as %XX.
+std::string Escaped(const std::string& path, bool blanks) {
     std::string out;
     for (const char c : path) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || c == '%') {
+        if (byte < 0x20 || byte == 0x7F || c == '%' || (blanks && c == ' ')) {
             char hex[4];
             std::snprintf(hex, sizeof hex, "%%%02X", byte);
             out += hex;
@@ -59,11 +60,34 @@ bool Unescaped(const std::string& text, std::string* path) {
     return true;
 }
 
-// "SIZE MODIFIED PATH"; false for anything else.
-bool ParseLine(const std::string& line, std::string* path, SyncRecord* record) {
+// The line of a record that names its source folder begins with this; a line without it
+// is one written before sync noted the source.
+constexpr const char* kSourced = "s ";
+
+std::string RecordLine(const std::string& relative, const SyncRecord& record) {
+    const std::string fields = std::to_string(record.size) + " " + std::to_string(record.modified);
+    if (record.source.empty()) return fields + " " + Escaped(relative, false) + "\n";
+    return kSourced + fields + " " + Escaped(record.source, true) + " " + Escaped(relative, false) +
+           "\n";
+}
+
+// "SIZE MODIFIED PATH" or "s SIZE MODIFIED SOURCE PATH"; false for anything else.
+bool ParseLine(std::string line, std::string* path, SyncRecord* record) {
+    record->source.clear();
+    const bool sourced = line.rfind(kSourced, 0) == 0;
+    if (sourced) line.erase(0, std::strlen(kSourced));
     const size_t first = line.find(' ');
     const size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
     if (second == std::string::npos) return false;
+    size_t path_start = second + 1;
+    if (sourced) {
+        const size_t third = line.find(' ', path_start);
+        if (third == std::string::npos ||
+            !Unescaped(line.substr(path_start, third - path_start), &record->source) ||
+            record->source.empty())
+            return false;
+        path_start = third + 1;
+    }
     const std::string size = line.substr(0, first);
     const std::string modified = line.substr(first + 1, second - first - 1);
     if (size.empty() || size.find_first_not_of("0123456789") != std::string::npos ||
@@ -75,7 +99,7 @@ bool ParseLine(const std::string& line, std::string* path, SyncRecord* record) {
     if (errno != 0 || *end != '\0') return false;
     record->modified = std::strtoll(modified.c_str(), &end, 10);
     if (errno != 0 || *end != '\0') return false;
-    return Unescaped(line.substr(second + 1), path) && IsSafeRelativePath(*path);
+    return Unescaped(line.substr(path_start), path) && IsSafeRelativePath(*path);
 }
 
 bool WriteAll(int descriptor, const std::string& bytes) {
@@ -152,9 +176,7 @@ bool LoadSyncState(const std::string& target_folder, SyncRecords* records, std::
 bool SaveSyncState(const std::string& target_folder, const SyncRecords& records,
                    std::string* error) {
     std::string bytes = std::string(kHeader) + "\n";
-    for (const auto& [relative, record] : records)
-        bytes += std::to_string(record.size) + " " + std::to_string(record.modified) + " " +
-                 Escaped(relative) + "\n";
+    for (const auto& [relative, record] : records) bytes += RecordLine(relative, record);
     const std::string path = StatePath(target_folder);
     std::string temporary = path + ".XXXXXX";
     const int descriptor = mkstemp(temporary.data());

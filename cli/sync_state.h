@@ -12,6 +12,9 @@ inline constexpr const char* kSyncStateName = ".tessel-sync";
 struct SyncRecord {
     uint64_t size = 0;
     int64_t modified = 0;  // seconds since 1970
+    // The receiver folder the file was copied from ("C:\\Recordings"); empty for a record
+    // written before sync noted it. Only a sync of that folder may replace or delete the file.
+    std::string source;
     bool operator==(const SyncRecord&) const = default;
 };
 

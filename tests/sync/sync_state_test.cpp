@@ -13,9 +13,10 @@ namespace {
 
 TEST(SyncStateTest, ARecordIsReadBackAsWrittenWhateverItsNames) {
     TempFolder folder;
-    const SyncRecords written = {{"plain.TP0", {5000000000ull, 1700000000}},
-                                 {"sub/with space and 100%.bin", {0, -5}},
-                                 {"odd/line\nbreak\x01.ts", {7, 1}}};
+    const SyncRecords written = {{"plain.TP0", {5000000000ull, 1700000000, "C:\\Recordings"}},
+                                 {"sub/with space and 100%.bin", {0, -5, "C:\\My films 100%"}},
+                                 {"odd/line\nbreak\x01.ts", {7, 1, "C:\\odd\nfolder"}},
+                                 {"unnoted.bin", {9, 2, ""}}};
     std::string error;
     ASSERT_TRUE(SaveSyncState(folder.Path(), written, &error)) << error;
     SyncRecords read;
@@ -36,16 +37,20 @@ TEST(SyncStateTest, ATornOrDamagedRecordLosesOnlyItsDamagedLines) {
     // A damaged header, a line of nonsense, paths leaving the folder, and a last line cut off.
     WriteFileBytes(path,
                    "tessel-sy\n12 34 kept/one.bin\nnonsense\n1 2 ../up.bin\n1 2 /abs.bin\n"
-                   "1 2 a/./b\n1 2 .tessel-sync\n-1 2 negative.bin\n56 78 kept two.bin\n9 9 to");
+                   "1 2 a/./b\n1 2 .tessel-sync\n-1 2 negative.bin\n56 78 kept two.bin\n"
+                   "s 3 4 C:\\A%20b sourced.bin\ns 3 4  no-source.bin\ns 3 4 C:\\x\n"
+                   "s 3 4 C:\\y ../up.bin\n9 9 to");
     SyncRecords read;
     std::string error;
     ASSERT_TRUE(LoadSyncState(folder.Path(), &read, &error)) << error;
-    EXPECT_EQ(read, (SyncRecords{{"kept/one.bin", {12, 34}}, {"kept two.bin", {56, 78}}}));
+    EXPECT_EQ(read, (SyncRecords{{"kept/one.bin", {12, 34, ""}},
+                                 {"kept two.bin", {56, 78, ""}},
+                                 {"sourced.bin", {3, 4, "C:\\A b"}}}));
 }
 
 TEST(SyncStateTest, ARecordThatIsNoRegularFileIsNotReadAndNoneIsAnEmptyRecord) {
     TempFolder folder;
-    SyncRecords read = {{"x", {1, 1}}};
+    SyncRecords read = {{"x", {1, 1, ""}}};
     std::string error;
     ASSERT_TRUE(LoadSyncState(folder.Path(), &read, &error)) << error;
     EXPECT_TRUE(read.empty());

@@ -35,8 +35,10 @@ class SyncTest : public CliFixture {
         ASSERT_EQ(Emulated({"--yes-all", "put", source_, "C:\\"}).status, 0);
     }
 
-    Result Sync(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {"sync", "C:\\src", archive_};
+    Result Sync(std::vector<std::string> extra = {}) { return SyncOf("C:\\src", extra); }
+
+    Result SyncOf(const std::string& receiver_folder, std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {"sync", receiver_folder, archive_};
         args.insert(args.end(), extra.begin(), extra.end());
         return Emulated(args);
     }
@@ -307,6 +309,72 @@ TEST_F(SyncTest, SyncsOwnCopyOfAChangedSourceIsCopiedAgainAndNoOtherFileIs) {
     const Result after = Sync();
     EXPECT_EQ(after.status, 0) << after.err;
     EXPECT_EQ(Files(archive_), Files(source_));
+}
+
+TEST_F(SyncTest, TwoReceiverFoldersSyncedIntoOneArchiveLeaveEachOthersCopiesAlone) {
+    const std::string other = folder_.File("other");
+    fs::create_directories(other);
+    WriteFileBytes(other + "/elsewhere.bin", RandomBytes(60000, 13));
+    // The same name as a file of C:\src, other bytes.
+    WriteFileBytes(other + "/stays.bin", RandomBytes(80000, 14));
+    ASSERT_EQ(Emulated({"--yes-all", "put", other, "C:\\"}).status, 0);
+    ASSERT_EQ(Sync().status, 0);
+    const std::string src_stays = ReadFileBytes(archive_ + "/stays.bin");
+
+    // The other folder's sync neither replaces C:\src's copy of its name nor deletes the
+    // copies whose sources it does not hold.
+    const Result others = SyncOf("C:\\other", {"--delete"});
+    EXPECT_EQ(others.status, 1) << others.err;
+    EXPECT_EQ(ActionsOf(others.out), (Actions{{"elsewhere.bin", "new"}, {"stays.bin", "differs"}}));
+    EXPECT_TRUE(ReadFileBytes(archive_ + "/stays.bin") == src_stays);
+    for (const char* kept : {"goes.bin", "grows.bin", "sub/inner.bin"})
+        EXPECT_TRUE(fs::exists(archive_ + "/" + kept)) << kept;
+
+    // C:\src's own sync deletes only its own copy of a file gone from it.
+    RemoveFromReceiver("goes.bin");
+    Result own;
+    ASSERT_NO_FATAL_FAILURE(SyncExpecting({"--delete"},
+                                          {{"goes.bin", "delete"},
+                                           {"grows.bin", "equal"},
+                                           {"stays.bin", "equal"},
+                                           {"sub/inner.bin", "equal"}},
+                                          &own));
+    EXPECT_FALSE(fs::exists(archive_ + "/goes.bin"));
+    EXPECT_TRUE(ReadFileBytes(archive_ + "/elsewhere.bin") ==
+                ReadFileBytes(other + "/elsewhere.bin"));
+}
+
+TEST_F(SyncTest, ARecordThatDoesNotSayItsSourceFolderCostsNoCopyAndIsTakenOverWhereItMatches) {
+    ASSERT_EQ(Sync().status, 0);
+    // The record as a sync that did not note source folders wrote it: "SIZE TIME PATH".
+    const std::string record_path = archive_ + "/.tessel-sync";
+    std::istringstream lines(ReadFileBytes(record_path));
+    std::string line, rewritten;
+    while (std::getline(lines, line)) {
+        if (line.rfind("s ", 0) == 0) {
+            line.erase(0, 2);
+            const size_t time_end = line.find(' ', line.find(' ') + 1);
+            line.erase(time_end, line.find(' ', time_end + 1) - time_end);
+        }
+        rewritten += line + "\n";
+    }
+    ASSERT_EQ(rewritten.find("C:"), std::string::npos) << rewritten;
+    WriteFileBytes(record_path, rewritten);
+
+    // A gone source's copy is kept: sync cannot tell which folder it came from.
+    RemoveFromReceiver("goes.bin");
+    const Result run = Sync({"--delete"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ActionsOf(run.out).at("goes.bin"), "kept");
+    EXPECT_THAT(run.out, HasSubstr("did not note which receiver folder"));
+    EXPECT_TRUE(fs::exists(archive_ + "/goes.bin"));
+    // The equal copies are taken over by this folder's sync: a later --delete deletes them.
+    RemoveFromReceiver("stays.bin");
+    const Result later = Sync({"--delete"});
+    EXPECT_EQ(later.status, 0) << later.err;
+    EXPECT_EQ(ActionsOf(later.out).at("stays.bin"), "delete");
+    EXPECT_FALSE(fs::exists(archive_ + "/stays.bin"));
+    EXPECT_TRUE(fs::exists(archive_ + "/goes.bin"));
 }
 
 }  // namespace
