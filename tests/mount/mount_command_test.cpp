@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <string_view>
 
 #include "emulator/image/receiver_image.h"
 #include "platform/tick_count.h"
@@ -97,8 +98,10 @@ class MountCommandTest : public MountFixture {
     std::string Errors() const { return ReadFileBytes(folder_.File("err.txt")); }
 
     // Starts tessel with `disk` (the options that choose the disk), then `mount MOUNTPOINT`
-    // and with `read_write` --rw; its output goes to out.txt and err.txt.
-    void Launch(const std::vector<std::string>& disk, bool read_write) {
+    // and with `read_write` --rw; its output goes to out.txt and err.txt. `settings` are added
+    // to its environment.
+    void Launch(const std::vector<std::string>& disk, bool read_write,
+                std::vector<std::string> settings = {}) {
         std::vector<std::string> args = {TESSEL_PROGRAM};
         args.insert(args.end(), disk.begin(), disk.end());
         args.insert(args.end(), {"mount", mountpoint_});
@@ -113,13 +116,26 @@ class MountCommandTest : public MountFixture {
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, folder_.File("err.txt").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        running_ = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+        std::vector<char*> envp;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string_view current(*entry);
+            bool replaced = false;
+            for (const std::string& setting : settings)
+                replaced =
+                    replaced || current.substr(0, current.find('=') + 1) ==
+                                    std::string_view(setting).substr(0, setting.find('=') + 1);
+            if (!replaced) envp.push_back(*entry);
+        }
+        for (std::string& setting : settings) envp.push_back(setting.data());
+        envp.push_back(nullptr);
+        running_ = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0;
         posix_spawn_file_actions_destroy(&actions);
     }
 
     // Starts tessel mount on `disk`; true once the folder is mounted.
-    bool StartProgram(const std::vector<std::string>& disk, bool read_write) {
-        Launch(disk, read_write);
+    bool StartProgram(const std::vector<std::string>& disk, bool read_write,
+                      std::vector<std::string> settings = {}) {
+        Launch(disk, read_write, std::move(settings));
         for (int i = 0; i < 200 && running_ && !IsMounted(); ++i) platform::SleepMs(50);
         return IsMounted();
     }
@@ -323,7 +339,13 @@ TEST_F(MountCommandTest, ImageMountedReadOnlyRefusesEveryChangeAndKeepsItsBytes)
 
 TEST_F(MountCommandTest, CtrlCUnmountsWhileAFolderAndAFileAreOpen) {
     PutStartingDisk();
-    ASSERT_TRUE(StartProgram({"--image", image_}, false)) << Errors();
+    // The library keeps a handle for each folder the kernel has open until the kernel
+    // releases it, which it cannot once the program unmounted; the handles of folders still
+    // open at the end are not the program's leak. A build with the leak checker is told so.
+    ASSERT_TRUE(StartProgram(
+        {"--image", image_}, false,
+        {"LSAN_OPTIONS=suppressions=" TESSEL_SOURCE_DIR "/tests/mount/open-folder-handles.supp"}))
+        << Errors();
     // As a shell standing in a folder of the mount, or a player that has a film open.
     DIR* folder = opendir(Mounted("Films").c_str());
     ASSERT_NE(folder, nullptr) << std::strerror(errno);
