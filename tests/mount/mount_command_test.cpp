@@ -170,6 +170,16 @@ class MountCommandTest : public MountFixture {
         return Reap();
     }
 
+    // The disk after WorkInReadWriteMount wrote `written`: clean, and holding what it did.
+    void ExpectWorkOnDisk(const std::string& written) {
+        ExpectImageClean();
+        EXPECT_EQ(ImageRootNames(),
+                  (std::vector<std::string>{"Done.TS", "Films", "Open.TS", "keep.TS"}));
+        EXPECT_TRUE(ImageFile("C:\\Done.TS") == written);
+        EXPECT_TRUE(ImageFile("C:\\Open.TS") == LeftOpenBytes());
+        EXPECT_TRUE(ImageFile("C:\\keep.TS") == RandomBytes(100000, 1));
+    }
+
     void ExpectImageClean() {
         ASSERT_TRUE(OpenBlockImage(image_, true));
         const CheckReport report = CheckReceiverDisk(image_block_driver, BlockImageSectorCount());
@@ -322,12 +332,7 @@ TEST_F(MountCommandTest, ImageMountedForWritingHoldsEverythingWrittenAfterCtrlC)
     PutStartingDisk();
     std::string written;
     WorkInReadWriteMount(image_, &written);
-    ExpectImageClean();
-    EXPECT_EQ(ImageRootNames(),
-              (std::vector<std::string>{"Done.TS", "Films", "Open.TS", "keep.TS"}));
-    EXPECT_TRUE(ImageFile("C:\\Done.TS") == written);
-    EXPECT_TRUE(ImageFile("C:\\Open.TS") == LeftOpenBytes());
-    EXPECT_TRUE(ImageFile("C:\\keep.TS") == RandomBytes(100000, 1));
+    ExpectWorkOnDisk(written);
 }
 
 TEST_F(MountCommandTest, ImageMountedReadOnlyRefusesEveryChangeAndKeepsItsBytes) {
@@ -410,10 +415,5 @@ TEST_F(MountCommandTest, ImageAttachedAsBlockDeviceMountsForWritingAndForReading
         ASSERT_FALSE(device.Path().empty());
         WorkInReadWriteMount(device.Path(), &written);
     }
-    ExpectImageClean();
-    EXPECT_EQ(ImageRootNames(),
-              (std::vector<std::string>{"Done.TS", "Films", "Open.TS", "keep.TS"}));
-    EXPECT_TRUE(ImageFile("C:\\Done.TS") == written);
-    EXPECT_TRUE(ImageFile("C:\\Open.TS") == LeftOpenBytes());
-    EXPECT_TRUE(ImageFile("C:\\keep.TS") == RandomBytes(100000, 1));
+    ExpectWorkOnDisk(written);
 }
